@@ -1,0 +1,4 @@
+#include "amtmodel.hpp"
+#include "run_exit.hpp"
+
+int main() { return rg::run_program(rg::amtmodel_run); }

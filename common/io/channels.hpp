@@ -1,0 +1,56 @@
+#pragma once
+// The registry of open files by channel number. Every routine knows a file by the
+// fixed channel number its program binds it to (60 is always the results file), so
+// the registry is the one table of the run that all routines share.
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "record_store.hpp"
+#include "text_files.hpp"
+
+namespace rg {
+
+class Channels {
+ public:
+  bool connected(int ch) const { return table_.count(ch) != 0; }
+
+  // Binds an already opened stream to a channel (replacing nothing: the channel
+  // must be free).
+  TextIn& bind_input(int ch, std::unique_ptr<TextIn> in, std::string name);
+  TextOut& bind_output(int ch, std::unique_ptr<TextOut> out, std::string name);
+  RecordStore& bind_store(int ch, std::unique_ptr<RecordStore> store);
+  SequentialStore& bind_sequential(int ch, std::unique_ptr<SequentialStore> store);
+
+  // The stream on a channel; a channel that is free or holds another kind of
+  // stream is a programming error (std::logic_error).
+  TextIn& input(int ch);
+  TextOut& output(int ch);
+  RecordStore& store(int ch);
+  SequentialStore& sequential(int ch);
+  const std::string& name(int ch) const;
+
+  // Closes the channel; false if an output file did not receive everything.
+  bool close(int ch);
+  void flush_all();
+  // Closes every channel; returns the names of output files that failed.
+  std::vector<std::string> close_all();
+
+ private:
+  struct Entry {
+    std::string name;
+    std::unique_ptr<TextIn> in;
+    std::unique_ptr<TextOut> out;
+    std::unique_ptr<RecordStore> store;
+    std::unique_ptr<SequentialStore> seq;
+  };
+  Entry& entry(int ch);
+  Entry& bind(int ch, std::string name);
+  std::map<int, Entry> table_;
+};
+
+// The registry of the run.
+Channels& channels();
+
+}  // namespace rg

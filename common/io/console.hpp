@@ -1,0 +1,54 @@
+#pragma once
+// The console: every prompt, answer and message of the programs passes through here,
+// so tests can drive a whole dialogue with strings.
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+namespace rg {
+
+class Console {
+ public:
+  Console(std::istream& in, std::ostream& out) : in_(&in), out_(&out) {}
+
+  // Writes one complete line.
+  void line(std::string_view text);
+  // Writes an empty line.
+  void blank() { line({}); }
+  // Writes text without ending the line (used for prompts).
+  void put(std::string_view text);
+  // Reads one line of input without its line ending; nullopt at end of input.
+  std::optional<std::string> read_line();
+  // One line of input as an answer to a question; end of input counts as an
+  // empty answer.
+  std::string answer() { return read_line().value_or(std::string{}); }
+  void flush() { out_->flush(); }
+
+ private:
+  std::istream* in_;
+  std::ostream* out_;
+};
+
+// The console of the run: standard input and output unless a test has replaced it.
+Console& console();
+
+// Replaces the console with string streams for its lifetime (for tests).
+class ConsoleCapture {
+ public:
+  explicit ConsoleCapture(std::string input = {});
+  ~ConsoleCapture();
+  ConsoleCapture(const ConsoleCapture&) = delete;
+  ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+  std::string output() const { return out_.str(); }
+
+ private:
+  std::istringstream in_;
+  std::ostringstream out_;
+  Console* previous_;
+  Console mine_;
+};
+
+}  // namespace rg

@@ -1,0 +1,37 @@
+#pragma once
+// Fixed-column output fields. A value that does not fit its field prints as a row
+// of asterisks of the field's width, so columns never shift.
+#include <string>
+#include <string_view>
+
+namespace rg {
+
+// Integer right-justified in w columns.
+std::string fmt_i(long long v, int w);
+// Fixed-point with d decimals right-justified in w columns. A leading "0" before the
+// decimal point is dropped when that is what makes the value fit.
+std::string fmt_f(double v, int w, int d);
+// Scientific form 0.ddddE+xx with d significant digits in w columns.
+std::string fmt_e(double v, int w, int d);
+// Text left-justified in w columns: padded with blanks or cut at w.
+std::string fmt_a(std::string_view s, int w);
+// n blanks.
+inline std::string blanks(int n) { return std::string(n > 0 ? static_cast<std::size_t>(n) : 0, ' '); }
+
+// Builds one output line from fixed fields, left to right.
+class Fields {
+ public:
+  Fields& x(int n) { s_ += blanks(n); return *this; }
+  Fields& t(std::string_view text) { s_ += text; return *this; }
+  Fields& i(long long v, int w) { s_ += fmt_i(v, w); return *this; }
+  Fields& f(double v, int w, int d) { s_ += fmt_f(v, w, d); return *this; }
+  Fields& e(double v, int w, int d) { s_ += fmt_e(v, w, d); return *this; }
+  Fields& a(std::string_view text, int w) { s_ += fmt_a(text, w); return *this; }
+  const std::string& str() const { return s_; }
+  operator std::string_view() const { return s_; }
+
+ private:
+  std::string s_;
+};
+
+}  // namespace rg

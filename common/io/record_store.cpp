@@ -1,0 +1,113 @@
+#include "record_store.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace rg {
+
+BlockFile::BlockFile(std::size_t block_bytes) : file_(std::tmpfile()), block_(block_bytes) {
+  if (file_) std::setvbuf(file_, nullptr, _IONBF, 0);
+}
+
+BlockFile::~BlockFile() {
+  if (file_) std::fclose(file_);
+}
+
+bool BlockFile::flush() {
+  if (!dirty_) return true;
+  auto bsize = static_cast<std::int64_t>(block_.size());
+  std::int64_t start = current_ * bsize;
+  auto n = static_cast<std::size_t>(std::min(bsize, size_ - start));
+  if (std::fseek(file_, static_cast<long>(start), SEEK_SET) != 0) return false;
+  if (std::fwrite(block_.data(), 1, n, file_) != n) return false;
+  on_disk_ = std::max(on_disk_, start + static_cast<std::int64_t>(n));
+  dirty_ = false;
+  return true;
+}
+
+bool BlockFile::load(std::int64_t block) {
+  if (block == current_) return true;
+  if (!flush()) return false;
+  auto bsize = static_cast<std::int64_t>(block_.size());
+  std::int64_t start = block * bsize;
+  std::size_t got = 0;
+  if (start < on_disk_) {
+    auto want = static_cast<std::size_t>(std::min(bsize, on_disk_ - start));
+    if (std::fseek(file_, static_cast<long>(start), SEEK_SET) != 0) return false;
+    got = std::fread(block_.data(), 1, want, file_);
+    if (got != want) return false;
+  }
+  std::fill(block_.begin() + static_cast<std::ptrdiff_t>(got), block_.end(), 0);
+  current_ = block;
+  return true;
+}
+
+bool BlockFile::write_at(std::int64_t offset, const void* data, std::size_t n) {
+  if (!file_) return false;
+  auto src = static_cast<const unsigned char*>(data);
+  auto bsize = static_cast<std::int64_t>(block_.size());
+  while (n > 0) {
+    std::int64_t block = offset / bsize;
+    if (!load(block)) return false;
+    auto within = static_cast<std::size_t>(offset - block * bsize);
+    std::size_t take = std::min(n, block_.size() - within);
+    std::memcpy(block_.data() + within, src, take);
+    dirty_ = true;
+    offset += static_cast<std::int64_t>(take);
+    size_ = std::max(size_, offset);
+    src += take;
+    n -= take;
+  }
+  return true;
+}
+
+bool BlockFile::read_at(std::int64_t offset, void* data, std::size_t n) {
+  if (!file_ || offset < 0 || offset + static_cast<std::int64_t>(n) > size_) return false;
+  auto dst = static_cast<unsigned char*>(data);
+  auto bsize = static_cast<std::int64_t>(block_.size());
+  while (n > 0) {
+    std::int64_t block = offset / bsize;
+    if (!load(block)) return false;
+    auto within = static_cast<std::size_t>(offset - block * bsize);
+    std::size_t take = std::min(n, block_.size() - within);
+    std::memcpy(dst, block_.data() + within, take);
+    offset += static_cast<std::int64_t>(take);
+    dst += take;
+    n -= take;
+  }
+  return true;
+}
+
+bool RecordStore::write(std::int64_t recno, const void* data, std::size_t n) {
+  if (recno < 1 || n > length_) return false;
+  auto offset = (recno - 1) * static_cast<std::int64_t>(length_);
+  if (!file_.write_at(offset, data, n)) return false;
+  // Pad the record to its full length so that every record has the same size.
+  if (n < length_) {
+    if (zeros_.size() < length_) zeros_.assign(length_, 0);
+    if (!file_.write_at(offset + static_cast<std::int64_t>(n), zeros_.data(), length_ - n)) return false;
+  }
+  count_ = std::max(count_, recno);
+  return true;
+}
+
+bool RecordStore::read(std::int64_t recno, void* data, std::size_t n) {
+  if (recno < 1 || recno > count_ || n > length_) return false;
+  return file_.read_at((recno - 1) * static_cast<std::int64_t>(length_), data, n);
+}
+
+bool SequentialStore::write(const void* data, std::size_t n) {
+  if (!file_.write_at(pos_, data, n)) return false;
+  pos_ += static_cast<std::int64_t>(n);
+  end_ = pos_;
+  return true;
+}
+
+bool SequentialStore::read(void* data, std::size_t n) {
+  if (pos_ + static_cast<std::int64_t>(n) > end_) return false;
+  if (!file_.read_at(pos_, data, n)) return false;
+  pos_ += static_cast<std::int64_t>(n);
+  return true;
+}
+
+}  // namespace rg

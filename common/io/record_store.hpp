@@ -1,0 +1,72 @@
+#pragma once
+// Anonymous scratch stores that vanish when closed. A fit streams them many times,
+// so all access goes through one large in-memory block over a temporary file:
+// consecutive records cost a memory copy, and only whole blocks touch the disk.
+#include <cstddef>
+#include <cstdio>
+#include <cstdint>
+#include <vector>
+
+namespace rg {
+
+class BlockFile {
+ public:
+  explicit BlockFile(std::size_t block_bytes = std::size_t{1} << 20);
+  ~BlockFile();
+  BlockFile(const BlockFile&) = delete;
+  BlockFile& operator=(const BlockFile&) = delete;
+
+  bool is_open() const { return file_ != nullptr; }
+  // False when the bytes cannot be stored (disk full or other I/O failure).
+  bool write_at(std::int64_t offset, const void* data, std::size_t n);
+  // False when the range reaches beyond what was written.
+  bool read_at(std::int64_t offset, void* data, std::size_t n);
+  std::int64_t size() const { return size_; }
+
+ private:
+  bool load(std::int64_t block);
+  bool flush();
+
+  std::FILE* file_ = nullptr;
+  std::vector<unsigned char> block_;
+  std::int64_t current_ = -1;  // index of the block in memory
+  bool dirty_ = false;
+  std::int64_t size_ = 0;      // bytes written so far (logical end)
+  std::int64_t on_disk_ = 0;   // bytes that have reached the file
+};
+
+// Direct-access store of fixed-length records addressed by number 1, 2, ...
+class RecordStore {
+ public:
+  explicit RecordStore(std::size_t record_length) : length_(record_length) {}
+  bool is_open() const { return file_.is_open(); }
+  std::size_t record_length() const { return length_; }
+  // False when the record is longer than the record length or cannot be stored.
+  bool write(std::int64_t recno, const void* data, std::size_t n);
+  // False for a record number never written.
+  bool read(std::int64_t recno, void* data, std::size_t n);
+  std::int64_t count() const { return count_; }
+
+ private:
+  std::size_t length_;
+  std::int64_t count_ = 0;
+  std::vector<unsigned char> zeros_;
+  BlockFile file_;
+};
+
+// Sequential store: bytes written one after the other and read back after rewind().
+class SequentialStore {
+ public:
+  bool is_open() const { return file_.is_open(); }
+  void rewind() { pos_ = 0; }
+  // Writing truncates: what lay beyond the written bytes is gone.
+  bool write(const void* data, std::size_t n);
+  bool read(void* data, std::size_t n);
+
+ private:
+  std::int64_t pos_ = 0;
+  std::int64_t end_ = 0;
+  BlockFile file_;
+};
+
+}  // namespace rg

@@ -1,0 +1,29 @@
+#pragma once
+// Opening the fixed-name files, the shared console questions and the fatal reports
+// for faulty input files and internal capacity errors.
+#include <string>
+#include <string_view>
+
+namespace rg {
+
+// Open modes of filchk.
+constexpr int STFLAG_INPUT = 1;
+constexpr int STFLAG_OUTPUT = 2;
+
+// Opens a file on a channel: STFLAG 1 an existing file for reading, 2 a new output
+// file (asking before overwriting an existing one).
+void filchk(const std::string& name, int channel, int stflag);
+// Reports a faulty input file by error code and ends the run.
+[[noreturn]] void readerr(const std::string& name, int line, int code);
+// "OK to continue" question: an answer starting with N or n ends the run.
+void okcont();
+// Opens an anonymous scratch store on the first free channel from channel upwards;
+// access "DIRECT" (fixed records of record_length bytes) or "SEQUENTIAL".
+void scropn(std::string_view access, std::string_view form, int record_length, int& channel);
+// Reports an internal capacity or programming error and ends the run.
+[[noreturn]] void prgerr(std::string_view routine, std::string_view module, int kind);
+
+// Days in a month of a Gregorian year.
+int days_in_month(int month, int year);
+
+}  // namespace rg

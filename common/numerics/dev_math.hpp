@@ -1,0 +1,39 @@
+#pragma once
+// Dense matrix routines and special functions. Matrices are column-major views with
+// 1-based indices; n is the order in use, the view's ld the declared number of rows.
+#include "arrays.hpp"
+
+namespace rg {
+
+constexpr int NMAX = 200;    // local scale vector of ludcmp
+constexpr int MAXDIM = 200;  // local work matrix of matinv
+
+using MatRef = MatView<double>;
+using VecRef = VecView<double>;
+
+// Cholesky factorisation A = U'U in place (upper triangle U, strict lower set to 0);
+// ifail = row of a negative pivot, 0 on success.
+void choldec(MatRef a, int n, int& ifail);
+// trans 0: solves U'x = b; trans 1: solves Ux = b; other values do nothing. x may be b.
+void utsolv(MatRef u, VecRef x, VecRef b, int trans, int n);
+// V = inverse of upper-triangular U.
+void utinv(MatRef u, MatRef v, int n);
+// Solves Ax = b for symmetric positive-definite A (factorised first if ifact = 1).
+void cdsolv(MatRef a, VecRef x, VecRef b, int n, int ifact);
+// LU decomposition with implicit partial pivoting (Crout).
+void ludcmp(MatRef a, int n, VecView<int> indx, double& d);
+// Solves Ax = b with the output of ludcmp; b becomes x.
+void lubksb(MatRef a, int n, VecView<int> indx, VecRef b);
+// Inverse in place: method 1 through Cholesky, otherwise through LU.
+void matinv(MatRef a, int n, int ifact, int method);
+
+double gammln(double x, int& ifail);
+double gamma(double x, int& ifail);
+double digamm(double x, int& ifail);
+// Normal distribution function: P(X <= x) for upper = 0, P(X > x) for upper = 1.
+double cdfnor(double x, double mean, double sd, int upper);
+double qnorm(double p, double mean, double sd, int& ifail);
+// P(X > h, Y > k) for the standard bivariate normal with correlation rho.
+double cdfbvn(double h, double k, double rho, double tol);
+
+}  // namespace rg

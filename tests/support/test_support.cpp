@@ -1,0 +1,84 @@
+#include "test_support.hpp"
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "channels.hpp"
+#include "console.hpp"
+#include "run_exit.hpp"
+
+namespace rgtest {
+
+Outcome capture(const std::function<void()>& fn, const std::string& input) {
+  Outcome r;
+  rg::ConsoleCapture cap(input);
+  try {
+    fn();
+  } catch (const rg::RunExit& e) {
+    r.ended = true;
+    r.status = e.status;
+  }
+  r.output = cap.output();
+  return r;
+}
+
+std::vector<std::vector<std::string>> read_csv(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot open " + path);
+  std::vector<std::vector<std::string>> rows;
+  std::string line;
+  bool header = true;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (header) {
+      header = false;
+      continue;
+    }
+    std::vector<std::string> row;
+    std::stringstream ss(line);
+    std::string cell;
+    while (std::getline(ss, cell, ',')) row.push_back(cell);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+std::string reference(const std::string& file) { return std::string(RAINGLM_REFERENCE_DIR) + "/" + file; }
+
+TempDir::TempDir() : previous_(std::filesystem::current_path()) {
+  std::random_device rd;
+  dir_ = std::filesystem::temp_directory_path() / ("rainglm_test_" + std::to_string(rd()) + std::to_string(rd()));
+  std::filesystem::create_directories(dir_);
+  std::filesystem::current_path(dir_);
+}
+
+TempDir::~TempDir() {
+  rg::channels().close_all();
+  std::filesystem::current_path(previous_);
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+void TempDir::write(const std::string& name, const std::string& text) const {
+  std::ofstream out(dir_ / name, std::ios::binary);
+  out << text;
+}
+
+std::string TempDir::read(const std::string& name) const {
+  std::ifstream in(dir_ / name, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::stringstream ss(text);
+  std::string l;
+  while (std::getline(ss, l)) out.push_back(l);
+  return out;
+}
+
+}  // namespace rgtest

@@ -1,0 +1,43 @@
+#pragma once
+// Helpers shared by the tests: running a routine with a scripted console, reading the
+// independent reference tables, and temporary working directories.
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace rgtest {
+
+struct Outcome {
+  std::string output;  // everything written to the console
+  bool ended = false;  // the routine ended the run
+  int status = 0;      // exit status when it did
+};
+
+// Runs fn with the given console input; a run that ends is caught and reported.
+Outcome capture(const std::function<void()>& fn, const std::string& input = {});
+
+// Rows of a reference CSV (lines starting with '#' and the header skipped).
+std::vector<std::vector<std::string>> read_csv(const std::string& path);
+std::string reference(const std::string& file);  // full path of a reference table
+
+// A fresh temporary directory, made the current directory for the object's lifetime.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return dir_; }
+  void write(const std::string& name, const std::string& text) const;
+  std::string read(const std::string& name) const;
+
+ private:
+  std::filesystem::path dir_;
+  std::filesystem::path previous_;
+};
+
+// Splits text into lines (without line endings).
+std::vector<std::string> lines(const std::string& text);
+
+}  // namespace rgtest
