@@ -4,6 +4,8 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <sys/wait.h>
+#include <cstdlib>
 
 #include "channels.hpp"
 #include "console.hpp"
@@ -71,6 +73,31 @@ std::string TempDir::read(const std::string& name) const {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+Outcome run_binary(const std::string& program, const std::string& input) {
+  {
+    std::ofstream in("stdin.txt.test", std::ios::binary);
+    in << input;
+  }
+  std::string cmd = std::string(RAINGLM_BIN_DIR) + "/" + program + " < stdin.txt.test > stdout.txt.test 2>&1";
+  int rc = std::system(cmd.c_str());
+  Outcome r;
+  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  r.ended = true;
+  std::ifstream out("stdout.txt.test", std::ios::binary);
+  std::stringstream ss;
+  ss << out.rdbuf();
+  r.output = ss.str();
+  std::filesystem::remove("stdin.txt.test");
+  std::filesystem::remove("stdout.txt.test");
+  return r;
+}
+
+void copy_example(const std::vector<std::string>& files) {
+  for (const auto& f : files)
+    std::filesystem::copy_file(std::string(RAINGLM_EXAMPLE_DIR) + "/" + f, f,
+                               std::filesystem::copy_options::overwrite_existing);
 }
 
 std::vector<std::string> lines(const std::string& text) {

@@ -37,6 +37,13 @@ class TempDir {
   std::filesystem::path previous_;
 };
 
+// Runs one of the built programs (by its build-tree path, e.g. "amtmodel/amtmodel")
+// in the current directory with the given standard input.
+Outcome run_binary(const std::string& program, const std::string& input = {});
+
+// Copies files of the example network into the current directory.
+void copy_example(const std::vector<std::string>& files);
+
 // Splits text into lines (without line endings).
 std::vector<std::string> lines(const std::string& text);
 

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds everything (Release) and runs every unit and end-to-end test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DRAINGLM_TESTS=ON >/dev/null
+cmake --build build -j "$(nproc)"
+cd build
+ctest --output-on-failure -j "$(nproc)"
