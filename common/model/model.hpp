@@ -11,13 +11,13 @@
 
 #include "arrays.hpp"
 #include "sites.hpp"
+#include "spatial.hpp"  // MAXRHO and the structure vocabulary
 
 namespace rg {
 
 constexpr int MAXPAR = 80;   // covariates after the constant; first dimension of per-covariate tables
 constexpr int MAXNLP = 3;    // nonlinear parameters per covariate
 constexpr int MAXGLB = 80;   // global quantities
-constexpr int MAXRHO = 80;   // spatial dependence parameters
 constexpr int MAXLAG = 10;   // previous days remembered
 constexpr int NPCNT = 10;    // entries of np
 constexpr int MAXWTS = MAXPAR;  // rows of pwtidx (weighting scheme numbers)
@@ -118,10 +118,5 @@ void chkmdl(const Model& m, const Array1<double>& sebeta, const Array2<double>& 
             const Array1<std::string>& attnam, int mode, int rsptyp, int filech = 60);
 // Modes 1 and 2, which print no standard errors.
 void chkmdl(const Model& m, const Array1<std::string>& attnam, int mode, int rsptyp, int filech = 60);
-
-// Vocabulary used by the descriptions and the report.
-std::string spatial_name(int spmod);                // structure name (70)
-std::string spatial_parameter_name(int spmod, int k);  // parameter text (70)
-std::string correlated_text(int rsptyp);            // "latent Gaussian variables" / "Anscombe residuals"
 
 }  // namespace rg
