@@ -4,7 +4,9 @@
 #include "console.hpp"
 #include "files.hpp"
 #include "fixed_format.hpp"
+#include "model.hpp"
 #include "sites.hpp"
+#include "spatial.hpp"
 
 namespace rg {
 
@@ -17,6 +19,10 @@ constexpr int CH_MODEL = 42;
 constexpr int CH_RESULTS = 60;
 constexpr int CH_LISTING = 65;
 constexpr int CH_NEWMODEL = 70;
+constexpr int CH_CORREL = 66;
+constexpr int CH_YEARLY = 31;
+constexpr int CH_MONTHLY = 32;
+constexpr int CH_DAILY = 33;
 
 void write_results_header(TextOut& res) {
   res.line("");
@@ -56,6 +62,19 @@ void amtmodel_run() {
   std::string used = Fields().x(10).t("Data from ").i(sites.nsites, 2).t(" sites will be used in the fitting.").str();
   con.line(used);
   res.line(used);
+
+  con.line(" Reading model specification ...");
+  Model model;
+  mdlset(CH_MODEL, "gammamdl.def", RSP_AMOUNT, 0, sites, model);
+  rhochk(model.rho, model.spmod, "gammamdl.def", MAXRHO);
+
+  if (model.spmod >= 1 && model.spmod <= 19) filchk("cor_gamm.dat", CH_CORREL, STFLAG_OUTPUT);
+  if (model.iexty == 1) filchk("yr_preds.dat", CH_YEARLY, STFLAG_INPUT);
+  if (model.iextm == 1) filchk("mn_preds.dat", CH_MONTHLY, STFLAG_INPUT);
+  if (model.iextd == 1) filchk("dy_preds.dat", CH_DAILY, STFLAG_INPUT);
+
+  txtset(model, sites.attnam);
+  chkmdl(model, sites.attnam, 1, RSP_AMOUNT, CH_RESULTS);
 }
 
 }  // namespace rg
