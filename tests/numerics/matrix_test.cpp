@@ -168,6 +168,21 @@ TEST(Ludcmp, SolvesAPivotingSystem) {
   expect_padding_untouched(a, 3);
 }
 
+TEST(Ludcmp, TiesGoToTheLaterRow) {
+  // Both rows have scaled magnitude 1 in column 1: the later row is the pivot.
+  Matrix a = padded(2, {{1, 0}, {1, 0.5}});
+  std::vector<int> indx(2);
+  double d = 0;
+  rg::ludcmp(a.view(), 2, {indx.data()}, d);
+  EXPECT_EQ(indx[0], 2);
+  EXPECT_EQ(indx[1], 2);
+  EXPECT_EQ(d, -1.0);
+  std::vector<double> b{1, 2};  // A·(1, 2) = (1, 2)
+  rg::lubksb(a.view(), 2, {indx.data()}, {b.data()});
+  EXPECT_NEAR(b[0], 1.0, 1e-15);
+  EXPECT_NEAR(b[1], 2.0, 1e-15);
+}
+
 TEST(Ludcmp, ZeroRowStopsNamingTheRow) {
   Matrix a = padded(3, {{1, 2, 3}, {0, 1e-11, 0}, {4, 5, 7}});
   std::vector<int> indx(3);
