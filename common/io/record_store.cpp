@@ -42,40 +42,38 @@ bool BlockFile::load(std::int64_t block) {
   return true;
 }
 
-bool BlockFile::write_at(std::int64_t offset, const void* data, std::size_t n) {
-  if (!file_) return false;
-  auto src = static_cast<const unsigned char*>(data);
+template <class Copy>
+bool BlockFile::walk(std::int64_t offset, std::size_t n, Copy copy) {
   auto bsize = static_cast<std::int64_t>(block_.size());
-  while (n > 0) {
+  std::size_t done = 0;
+  while (done < n) {
     std::int64_t block = offset / bsize;
     if (!load(block)) return false;
     auto within = static_cast<std::size_t>(offset - block * bsize);
-    std::size_t take = std::min(n, block_.size() - within);
-    std::memcpy(block_.data() + within, src, take);
-    dirty_ = true;
+    std::size_t take = std::min(n - done, block_.size() - within);
+    copy(block_.data() + within, done, take);
     offset += static_cast<std::int64_t>(take);
-    size_ = std::max(size_, offset);
-    src += take;
-    n -= take;
+    done += take;
   }
   return true;
+}
+
+bool BlockFile::write_at(std::int64_t offset, const void* data, std::size_t n) {
+  if (!file_) return false;
+  auto src = static_cast<const unsigned char*>(data);
+  return walk(offset, n, [&](unsigned char* at, std::size_t done, std::size_t take) {
+    std::memcpy(at, src + done, take);
+    dirty_ = true;
+    size_ = std::max(size_, offset + static_cast<std::int64_t>(done + take));
+  });
 }
 
 bool BlockFile::read_at(std::int64_t offset, void* data, std::size_t n) {
   if (!file_ || offset < 0 || offset + static_cast<std::int64_t>(n) > size_) return false;
   auto dst = static_cast<unsigned char*>(data);
-  auto bsize = static_cast<std::int64_t>(block_.size());
-  while (n > 0) {
-    std::int64_t block = offset / bsize;
-    if (!load(block)) return false;
-    auto within = static_cast<std::size_t>(offset - block * bsize);
-    std::size_t take = std::min(n, block_.size() - within);
-    std::memcpy(dst, block_.data() + within, take);
-    offset += static_cast<std::int64_t>(take);
-    dst += take;
-    n -= take;
-  }
-  return true;
+  return walk(offset, n, [&](const unsigned char* at, std::size_t done, std::size_t take) {
+    std::memcpy(dst + done, at, take);
+  });
 }
 
 bool RecordStore::write(std::int64_t recno, const void* data, std::size_t n) {

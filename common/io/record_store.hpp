@@ -25,6 +25,9 @@ class BlockFile {
 
  private:
   bool load(std::int64_t block);
+  // Visits the block pieces of a byte range: copy(block bytes, bytes done, length).
+  template <class Copy>
+  bool walk(std::int64_t offset, std::size_t n, Copy copy);
   bool flush();
 
   std::FILE* file_ = nullptr;
