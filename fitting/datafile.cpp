@@ -1,0 +1,136 @@
+#include "datafile.hpp"
+
+#include <cmath>
+
+#include "channels.hpp"
+#include "console.hpp"
+#include "files.hpp"
+#include "fixed_format.hpp"
+#include "fixed_parse.hpp"
+#include "run_exit.hpp"
+
+namespace rg {
+
+namespace {
+
+std::string date_text(int dd, int mm, int yy) {
+  return Fields().i(dd, 2).t("/").i(mm, 2).t("/").i(yy, 4).str();
+}
+
+[[noreturn]] void read_failure(int dd, int mm, int yy) {
+  Console& con = console();
+  con.blank();
+  con.blank();
+  con.line("****ERROR**** while reading input file. The last successful access");
+  con.line("was for data on " + date_text(dd, mm, yy) + ".");
+  end_run(1);
+}
+
+[[noreturn]] void date_failure(std::string_view what, int dd, int mm, int yy, const std::string& code) {
+  Console& con = console();
+  con.blank();
+  con.blank();
+  con.line(std::string("****ERROR**** ") + std::string(what) + " Offending date is");
+  con.line(date_text(dd, mm, yy) + ", at site " + fmt_a(code, 4) + ".");
+  end_run(1);
+}
+
+}  // namespace
+
+Thresholds thresholds_of(const Model& m) {
+  Thresholds t;
+  taudef(m, t.postiv, t.trace, t.kind);
+  return t;
+}
+
+void DayState::reset() {
+  rain.fill(-1.0);
+  previous.fill(-1.0);
+  yy = mm = dd = 0;
+  more = 1;
+}
+
+void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int nsites, int site_capacity) {
+  if (nsites > site_capacity || site_capacity > MAXSIT) prgerr("DATRD", "fit_both", 1);
+  TextIn& in = channels().input(channel);
+  for (;;) {
+    auto line = in.next();
+    if (!line) {
+      channels().close(channel);
+      day.more = 0;
+      return;
+    }
+    std::string_view text = trim_right(*line);
+    // A blank line carries no record (typically one left at the end of the file).
+    if (text.empty()) continue;
+
+    // Fields are read in order; those not reached keep 0, as the message shows.
+    int year = 0, month = 0, dayno = 0;
+    auto y = read_int(text, 1, 4);
+    if (!y || *y < -9999 || *y > 9999) read_failure(dayno, month, year);
+    year = static_cast<int>(*y);
+    auto mo = read_int(text, 5, 2);
+    if (!mo) read_failure(dayno, month, year);
+    month = static_cast<int>(*mo);
+    auto d = read_int(text, 7, 2);
+    if (!d) read_failure(dayno, month, year);
+    dayno = static_cast<int>(*d);
+    std::string code = fmt_a(column_field(text, 9, 4), 4);
+    // A line that ends before the value field holds no value at all.
+    if (text.size() < 13) read_failure(dayno, month, year);
+    auto value = read_real(text, 13, 6, 2);
+    if (!value) read_failure(dayno, month, year);
+
+    if (month < 1 || month > 12 || dayno < 1 || dayno > days_in_month(month, year))
+      date_failure("impossible date in input file.", dayno, month, year, code);
+    if (year < FIRST_YEAR || year > LAST_YEAR)
+      date_failure("input file has a year outside 1870 to 2069.", dayno, month, year, code);
+
+    if (day.yy != 0) {
+      long delta = (static_cast<long>(year) - day.yy) * 10000 + (month - day.mm) * 100 + (dayno - day.dd);
+      if (delta > 0) {
+        in.backspace();  // belongs to a later day: read again on a later call
+        return;
+      }
+      if (delta < 0) date_failure("input file out of order.", dayno, month, year, code);
+    }
+    for (int i = 1; i <= nsites; ++i)
+      if (sitcod(i) == code) day.rain(i) = *value;
+    if (day.yy == 0) {
+      day.yy = year;
+      day.mm = month;
+      day.dd = dayno;
+    }
+  }
+}
+
+void update(int channel, DayState& day, const Thresholds& thr, int nsites, int mxlag, int site_capacity,
+            const Array1<std::string>& sitcod) {
+  if (nsites > site_capacity || site_capacity > MAXSIT || mxlag > MAXLAG) prgerr("UPDATE", "fit_both", 1);
+  for (int i = 1; i <= nsites; ++i) {
+    for (int k = mxlag; k >= 2; --k) day.previous(i, k) = day.previous(i, k - 1);
+    day.previous(i, 1) = day.rain(i);
+    day.rain(i) = -1.0;
+  }
+  if (day.yy != 0) {
+    ++day.dd;
+    if (day.dd > days_in_month(day.mm, day.yy)) {
+      day.dd = 1;
+      if (++day.mm > 12) {
+        day.mm = 1;
+        ++day.yy;
+      }
+    }
+  }
+  datrd(channel, day, sitcod, nsites, site_capacity);
+  if (thr.kind > 0) {
+    for (int i = 1; i <= nsites; ++i) {
+      double& v = day.rain(i);
+      if (v < 0.0) continue;
+      if (v < thr.postiv) v = 0.0;
+      else if (thr.kind == 1) v -= thr.postiv;
+    }
+  }
+}
+
+}  // namespace rg

@@ -1,0 +1,51 @@
+#pragma once
+// The daily gauge data file gaugvals.dat, walked through one calendar day at a time.
+// Each line: year (columns 1-4), month (5-6), day (7-8), site code (9-12) and the
+// value (13-18, two implied decimals; negative = missing). Records are in
+// non-decreasing date order; days without records are days with every site missing.
+#include <string>
+
+#include "arrays.hpp"
+#include "model.hpp"
+#include "sites.hpp"
+
+namespace rg {
+
+// Years the fitting programs accept: the residual analysis tabulates 1870 to 2069,
+// so records outside that range are refused when read rather than lost later.
+constexpr int FIRST_YEAR = 1870;
+constexpr int LAST_YEAR = 2069;
+
+// Small-value settings from the model's global quantities (taudef): values below
+// the positive-value threshold postiv become 0 when kind is 1 (soft: larger values
+// are reduced by it) or 2 (hard); trace is the trace threshold (kind 0).
+struct Thresholds {
+  double postiv = 0.0;
+  double trace = 0.0;
+  int kind = 0;
+};
+Thresholds thresholds_of(const Model& m);
+
+// The day being read and the history of earlier days.
+struct DayState {
+  Array1<double> rain{1, MAXSIT, -1.0};                  // today's value per site, -1 missing
+  Array2<double> previous{1, MAXSIT, 1, MAXLAG, -1.0};   // previous(i, k): k days ago
+  int yy = 0, mm = 0, dd = 0;                            // current date; yy = 0 before the first record
+  int more = 1;                                          // 1 while the file has records left
+
+  // Back to the state before the first day (all missing, no date, data left).
+  void reset();
+};
+
+// Ends the current day, advances the calendar by one day and reads the new day's
+// records from the file on the channel, then applies the small-value thresholds.
+void update(int channel, DayState& day, const Thresholds& thr, int nsites, int mxlag, int site_capacity,
+            const Array1<std::string>& sitcod);
+
+// Reads all records of the current date (the first record of the file sets the date
+// when yy is 0). At the end of the file the channel is closed and day.more becomes 0.
+// A malformed record, a record out of date order or an impossible or out-of-range
+// date ends the run with a message.
+void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int nsites, int site_capacity);
+
+}  // namespace rg

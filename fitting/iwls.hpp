@@ -1,0 +1,101 @@
+#pragma once
+// Maximum-likelihood fitting of the occurrence (logistic) and amount (gamma, log
+// link) models by iteratively reweighted least squares over the design store, with
+// a guarded step, the gamma dispersion, and the covariance matrix of the estimates
+// (a day-clustered sandwich when the model has a spatial dependence structure).
+#include <cstdint>
+
+#include "arrays.hpp"
+#include "model.hpp"
+#include "record_store.hpp"
+#include "stores.hpp"
+
+namespace rg {
+
+// Convergence and safety constants of the iteration.
+constexpr double LLFLOOR = -1.0e32;  // log-likelihood of a failed evaluation
+constexpr int MAXRED = 10;           // consecutive step reductions before a step is taken anyway
+// Convergence tolerance on the change of the log-likelihood between passes (raised
+// in proportion for more than 100000 records). Small enough that the printed
+// estimates are the maximum-likelihood values to their last decimal; the sums over
+// the records are formed in extended precision so that their rounding stays well
+// below it.
+constexpr double TOLLL = 1.0e-9;
+
+// Asks for the iteration limit: -1 (unlimited) for an empty answer, otherwise the
+// integer in the first four characters; an unreadable answer asks again.
+int mxitst();
+
+// Evaluation of design record n at beta: reads the record into rec, sets mu and
+// eta, replaces a trace value of an amount by its approximate conditional
+// expectation (writing the record back), and adds the record's log-likelihood
+// term to ll. Returns 1 when a fitted probability is exactly 0 or 1 after the
+// first pass (ll is then at the floor), else 0. ll accumulates in extended
+// precision.
+struct FitcalContext {
+  int rsptyp = RSP_AMOUNT;
+  int np6 = 0;           // coefficients besides the constant that enter eta
+  int iter = 0;          // iteration number
+  double trace = 0.0;    // trace threshold B (0: no trace replacement)
+  double nuw = 1.0;      // dispersion used for the conditional expectations
+  int warnings = 0;      // trace-warning counter of the pass
+};
+int fitcal(const Array1<double>& beta, FitcalContext& ctx, DesignIO& io, RecordStore& store, std::int64_t n,
+           DesignRecord& rec, long double& ll, double& mu, double& eta);
+
+// Parabolic interpolation on the bracket (x0,y0), (x1,y1), (x2,y2): returns the
+// length at the vertex and updates the bracket (x2 receives the new length).
+double invpar(double& x0, double& y0, double& x1, double& y1, double& x2, double& y2);
+
+// Maximum-likelihood gamma shape: on entry nu is a starting value and ll the
+// parameter-dependent part sum(-y/mu - log mu); on exit nu is the estimate and ll
+// the gamma log-likelihood less sum(log y). sumlogy = sum(log y).
+void mlnues(double& nu, double sumlogy, std::int64_t n, double& ll);
+
+// Day-clustered sandwich: on entry v(1..m+1, 1..m+1) is the inverse information;
+// on exit v * B * v with B the sum of outer products of the ndays daily score
+// vectors in the sequential store on channel chscore.
+void sndwch(Matrix& v, int chscore, int m, std::int64_t ndays, int capacity = MAXPAR);
+
+// Recomputes the design store after the nonlinear parameters in model.theta have
+// changed (supplied by the driver, which owns the data file and the site table).
+class NlRebuild {
+ public:
+  virtual ~NlRebuild() = default;
+  virtual void rebuild(Model& model) = 0;
+};
+
+// What a fit reports besides the model record.
+struct IwlsResult {
+  int iterations = 0;
+  double loglik = 0.0;       // final log-likelihood (gamma: at the ML shape, less sum log y)
+  double loglik0 = 0.0;      // at the initial values
+  double deviance = 0.0;
+  double lr = 0.0;           // 2 (loglik - loglik0)
+  double lradj = 0.0;        // dependence-adjusted statistic (spmod != 0)
+  double lrscale = 1.0;      // secondary scale factor a/b of the adjusted statistic
+  double nu_moment = -1.0;   // moment estimate of the gamma shape
+  double nu_ml = -1.0;       // maximum-likelihood estimate of the gamma shape
+  double maxscore = 0.0;     // largest standardised score and its position (1 = constant)
+  int maxscore_pos = 0;
+  std::int64_t ndays = 0;    // daily score records
+};
+
+// Fits model (type RSP_OCCURRENCE or RSP_AMOUNT) to the nrec records of width m in
+// the design store on channel chdes, starting from model.beta. On return model.beta
+// holds the estimates, se(0..m) their standard errors, model.nu the dispersion (-1
+// for occurrence), setheta the standard errors of estimated nonlinear parameters
+// and model.theta their values; the fitted-value store on chfit holds record n's
+// fit; the design store is closed. maxit -1 is unlimited. Progress goes to the
+// console, the fit summary to the results file on chres. attnam: attribute names
+// for the progress reports. Every failure ends the run.
+IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, int site_capacity, int par_capacity,
+                Array1<double>& se, Array2<double>& setheta, int maxit, int chdes, int chfit, int chres,
+                const Array1<std::string>& attnam, NlRebuild* nl);
+
+// Copies the estimated nonlinear parameters (positions np(6)+1..np(7) of beta) into
+// theta and their standard errors into setheta; a parameter beyond 1e8 in
+// magnitude ends the run.
+void nlupdt(Model& model, const Array1<double>& se, Array2<double>& setheta);
+
+}  // namespace rg

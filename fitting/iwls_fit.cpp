@@ -1,0 +1,471 @@
+// The iteration of the fit: passes over the design store, guarded steps, final
+// statistics and the covariance matrix of the estimates.
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "channels.hpp"
+#include "console.hpp"
+#include "dev_math.hpp"
+#include "files.hpp"
+#include "fixed_format.hpp"
+#include "iwls.hpp"
+#include "run_exit.hpp"
+
+namespace rg {
+
+namespace {
+
+std::string label(std::string_view text, int width) { return fmt_a(std::string(5, ' ') + std::string(text), width); }
+
+void summary_lines(std::vector<std::string>& out, int k, double ll, double dev, double score, int pos,
+                   std::int64_t nrec, int m) {
+  out.clear();
+  out.emplace_back();
+  out.emplace_back();
+  out.push_back(Fields().x(5).t("Results after ").i(k, 3).t(" iterations:").str());
+  out.push_back(label("Log-likelihood - ", 34) + fmt_f(ll, 14, 3));
+  out.push_back(label("Deviance - ", 34) + fmt_f(dev, 14, 3));
+  out.push_back(label("Largest standardised score - ", 38) + fmt_f(score, 10, 4) + "  (parameter " + fmt_i(pos, 3) + ")");
+  out.push_back(label("Number of observations - ", 34) + fmt_i(nrec, 14));
+  out.push_back(label("No. of parameters estimated - ", 34) + fmt_i(m + 1, 14));
+  out.push_back(label("Residual degrees of freedom - ", 34) + fmt_i(nrec - m - 1, 14));
+}
+
+std::string dispersion_line(double nu, double nuw) {
+  return Fields().x(5).t("Dispersion parameter (NU) - ").f(nu, 9, 6).t(" (ML estimate is ").f(nuw, 9, 6).t(")").str();
+}
+
+// Ratio (pivot squared / diagonal) at or below which the information matrix counts
+// as singular: exact collinearity leaves rounding noise of order 1e-16 there.
+constexpr double SINGULAR_RATIO = 1.0e-11;
+
+[[noreturn]] void singular(int row) {
+  Console& con = console();
+  con.blank();
+  con.line("     ****ERROR**** in routine IWLS, design matrix seems singular.");
+  con.line("     Problem found on row " + fmt_i(row, 3) + ". Have you accidentally duplicated a covariate");
+  con.line("     that was already defined in another way, or specified a covariate that");
+  con.line("     doesn't vary in your data set?");
+  end_run(1);
+}
+
+// Cholesky factor of a symmetric positive-definite matrix (upper triangle given) in
+// place; any failure is reported by the caller's message through fail(row).
+template <class F>
+void cholesky(Matrix& a, int n, F fail) {
+  int ifail = 0;
+  choldec(a.view(), n, ifail);
+  if (ifail != 0) fail(ifail);
+  for (int i = 1; i <= n; ++i)
+    if (a(i, i) == 0.0) fail(i);
+}
+
+void cholesky_failure(int row) {
+  Console& con = console();
+  con.line("****ERROR**** in routine IWLS, a covariance matrix isn't positive definite so");
+  con.line("Cholesky decomposition won't work. Problem found on row " + fmt_i(row, 3) + ".");
+  end_run(1);
+}
+
+}  // namespace
+
+IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, int site_capacity, int par_capacity,
+                Array1<double>& se, Array2<double>& setheta, int maxit, int chdes, int chfit, int chres,
+                const Array1<std::string>& attnam, NlRebuild* nl) {
+  if (site_capacity != MAXSIT || par_capacity != MAXPAR || nsites > site_capacity || m > par_capacity || m < 0)
+    prgerr("IWLS", "fit_both", 1);
+  Console& con = console();
+  Channels& chans = channels();
+  TextOut& res = chans.output(chres);
+  RecordStore& design = chans.store(chdes);
+  RecordStore& fitted = chans.store(chfit);
+  DesignIO io(m);
+  IwlsResult out;
+
+  const int n = m + 1;  // order of the work matrices; parameter j sits in row j + 1
+  const int np6 = model.np(6);
+  const int np7 = model.np(7);
+  const bool nonlinear = np7 > np6;
+  if (nonlinear && nl == nullptr) prgerr("IWLS", "fit_both", 3);
+  Array1<double>& beta = model.beta;
+
+  // Set-up.
+  double tau = TOLLL;
+  if (nrec > 100000) tau = TOLLL * static_cast<double>(nrec) / 100000.0;
+  double ll = LLFLOOR, llprev = LLFLOOR, llbest = LLFLOOR, ll0 = 0.0, delta = 1.0e32;
+  int k = 0, r = 0;
+  bool final = false, record = false, rebuild = true;
+  double sumlogy = 0.0, pearson = 0.0, nuw = model.nu;
+  long double slogy = 0.0L;  // sums over the records are kept in extended precision
+  if (rsptyp == RSP_OCCURRENCE) model.nu = -1.0;
+  double postiv = 0.0, trace = 0.0;
+  int kind = 0;
+  taudef(model, postiv, trace, kind);
+  int chscore = 0;
+  if (model.spmod != 0) {
+    chscore = 85;
+    scropn("SEQUENTIAL", "UNFORMATTED", 0, chscore);
+  }
+  Array1<double> beta0(0, MAXPAR);
+  for (int j = 0; j <= m; ++j) beta0(j) = beta(j);
+
+  Matrix a(n, n);
+  Array1<double> xwz(1, n), score(1, n), sqdiag(1, n), betaold(1, n), step(1, n), sol(1, n);
+  std::array<double, MAXPAR + 1> dayscore{};
+  double x0 = 0.0, x1 = 1.0, x2 = 1.0, y0 = 0.0, y1 = 0.0, y2 = 0.0;  // step bracket; x2 is the step length
+  double maxscore = 0.0, deviance = 0.0;
+  int maxpos = 1;
+  std::int64_t ndays = 0;
+  int passes = 0;
+  std::vector<std::string> block;
+  DesignRecord rec;
+  FitcalContext ctx;
+  ctx.rsptyp = rsptyp;
+  ctx.np6 = np6;
+  ctx.trace = trace;
+
+  for (;;) {
+    // --- One pass over the design store at the current beta.
+    if (r == 0) llprev = llbest = ll;
+    long double llsum = 0.0L;
+    ndays = 0;
+    SequentialStore* scores = chscore != 0 ? &chans.sequential(chscore) : nullptr;
+    if (scores) scores->rewind();
+    if (trace > 0.0 || k == 0) slogy = 0.0L;
+    rebuild = !(passes >= 1 && rsptyp == RSP_AMOUNT && !nonlinear);
+    for (int j = 1; j <= n; ++j) xwz(j) = score(j) = 0.0;
+    std::fill(dayscore.begin(), dayscore.end(), 0.0);
+    if (rebuild) a.fill(0.0);
+    if (!final) chkmdl(model, attnam, 2, rsptyp, chres);
+    record = final || std::fabs(delta) < 100.0 * tau || (maxit >= 0 && k >= maxit);
+    long double psum = 0.0L;
+    ctx.iter = k;
+    ctx.nuw = nuw;
+    ctx.warnings = 0;
+    int cury = 0, curm = 0, curd = 0;
+    bool failed = false;
+    for (std::int64_t rn = 1; rn <= nrec; ++rn) {
+      double mu = 0.0, eta = 0.0;
+      if (fitcal(beta, ctx, io, design, rn, rec, llsum, mu, eta) == 1) {
+        failed = true;
+        break;
+      }
+      double w, q;
+      if (rsptyp == RSP_OCCURRENCE) {
+        w = mu * (1.0 - mu);
+        q = (rec.y - mu) / w;
+      } else {
+        w = 1.0;
+        q = (rec.y - mu) / mu;
+        psum += q * q;
+        if (k == 0 || trace > 0.0) slogy += std::log(rec.y);
+      }
+      double z = eta + q;
+      for (int j = np6 + 1; j <= np7; ++j) z += beta(j) * rec.x[static_cast<std::size_t>(j)];
+      const double* x = rec.x.data();
+      for (int j = 0; j <= m; ++j) {
+        xwz(j + 1) += w * z * x[j];
+        score(j + 1) += w * q * x[j];
+      }
+      if (rebuild) {
+        for (int l = 0; l <= m; ++l) {
+          double wxl = w * x[l];
+          if (wxl == 0.0) continue;
+          double* col = &a(1, l + 1);
+          for (int j = 0; j <= l; ++j) col[j] += wxl * x[j];
+        }
+      }
+      if (record) {
+        FittedRecord fr{rec.site, rec.yy, rec.mm, rec.dd, rec.y, mu, eta};
+        if (!write_fitted(fitted, rn, fr)) prgerr("IWLS", "fit_both", 3);
+        if (scores) {
+          if (rn == 1) {
+            cury = rec.yy;
+            curm = rec.mm;
+            curd = rec.dd;
+          }
+          if (rec.yy != cury || rec.mm != curm || rec.dd != curd) {
+            if (!scores->write(dayscore.data(), sizeof(double) * static_cast<std::size_t>(n)))
+              prgerr("IWLS", "fit_both", 3);
+            ++ndays;
+            std::fill(dayscore.begin(), dayscore.end(), 0.0);
+            cury = rec.yy;
+            curm = rec.mm;
+            curd = rec.dd;
+          }
+          for (int j = 0; j <= m; ++j) dayscore[static_cast<std::size_t>(j)] += w * q * x[j];
+        }
+      }
+    }
+    if (!failed && record && scores && nrec > 0) {
+      if (!scores->write(dayscore.data(), sizeof(double) * static_cast<std::size_t>(n))) prgerr("IWLS", "fit_both", 3);
+      ++ndays;
+    }
+    ++passes;
+    ll = static_cast<double>(llsum);
+    pearson = static_cast<double>(psum);
+    sumlogy = static_cast<double>(slogy);
+
+    if (!failed) {
+      // Deviance and dispersion.
+      if (rsptyp == RSP_OCCURRENCE) {
+        deviance = -2.0 * ll;
+      } else {
+        deviance = -2.0 * (ll + sumlogy + static_cast<double>(nrec));
+        double q = static_cast<double>(nrec - m - 1) / pearson;
+        model.nu = q > -1.0e11 ? q : 0.0;
+        nuw = model.nu;
+        mlnues(nuw, sumlogy, nrec, ll);
+      }
+      if (k == 0) ll0 = ll;
+      delta = ll - llprev;
+
+      // Termination.
+      if (!final && ((std::fabs(delta) <= tau && r == 0) || (k == maxit && ll >= llbest) || (maxit != -1 && k > maxit))) {
+        final = true;
+        if (!record) continue;  // once more at the same beta, writing the stores
+      }
+
+      // Factorisation and the largest standardised score.
+      if (rebuild) {
+        for (int j = 1; j <= n; ++j) sqdiag(j) = std::sqrt(a(j, j));
+        for (int j = 1; j <= n; ++j)
+          for (int i = 1; i < j; ++i) a(j, i) = a(i, j);
+        int ifail = 0;
+        choldec(a.view(), n, ifail);
+        if (ifail != 0) singular(ifail);
+        for (int i = 1; i <= n; ++i)
+          if (!(a(i, i) * a(i, i) > SINGULAR_RATIO * sqdiag(i) * sqdiag(i))) singular(i);
+      }
+      maxscore = 0.0;
+      maxpos = 1;
+      for (int j = 1; j <= n; ++j) {
+        double s = score(j) / sqdiag(j);
+        if (std::fabs(s) > std::fabs(maxscore)) {
+          maxscore = s;
+          maxpos = j;
+        }
+      }
+    }
+
+    // Report.
+    ll = std::max(ll, LLFLOOR);
+    summary_lines(block, k, ll, deviance, maxscore, maxpos, nrec, m);
+    for (const auto& line : block) con.line(line);
+    res.line(Fields().x(5).t("Iteration ").i(k, 4).t(": Log-likelihood=").f(ll, 14, 3).str());
+    if (rsptyp == RSP_AMOUNT) con.line(dispersion_line(model.nu, nuw));
+    if (final) break;
+
+    ++k;
+    con.blank();
+    con.blank();
+    con.blank();
+    if (maxit == -1 || k <= maxit) con.line("Beginning iteration " + fmt_i(k, 3));
+    else con.line("Recalculating best estimates found ...");
+
+    // Step.
+    if (ll > llbest || r == MAXRED || k <= 1) {
+      // A pass cut short by a fitted probability of 0 or 1 left no usable system to
+      // solve: the fit cannot go on from that point.
+      if (failed) {
+        con.blank();
+        con.line("     ****WARNING**** Current parameter estimates yield a fitted");
+        con.line("     probability of either 0 or 1 (to machine precision). This isn't going ");
+        con.line("     to converge - I'm bailing out. Try different starting values.");
+        end_run(1);
+      }
+      x0 = 0.0;
+      x1 = 1.0;
+      x2 = 1.0;
+      y0 = ll;
+      for (int j = 1; j <= n; ++j) {
+        betaold(j) = beta(j - 1);
+        sol(j) = xwz(j);
+      }
+      utsolv(a.view(), sol.view(), sol.view(), 0, n);
+      utsolv(a.view(), sol.view(), sol.view(), 1, n);
+      for (int j = 1; j <= n; ++j) {
+        step(j) = sol(j) - betaold(j);
+        beta(j - 1) = sol(j);
+      }
+      r = 0;
+    } else {
+      ++r;
+      if (r == 1) y1 = ll;
+      else y2 = ll;
+      double s = x2;
+      for (int j = 1; j <= n; ++j) {
+        beta(j - 1) -= step(j);
+        step(j) /= s;
+      }
+      if (maxit == -1 || k <= maxit) {
+        double wlen;
+        if (r == 1) {
+          wlen = 0.5;
+        } else if (ll > LLFLOOR) {
+          wlen = invpar(x0, y0, x1, y1, x2, y2);
+          if (wlen < 0.0) wlen = x1 / 10.0;
+          if (wlen > x1 || !std::isfinite(wlen)) wlen = x1 / 2.0;
+        } else {
+          wlen = s / 100.0;
+        }
+        x2 = wlen;
+        con.line("Reducing step size to " + fmt_f(100.0 * wlen, 7, 3) + "% of original");
+      } else {
+        x2 = 0.0;
+      }
+      for (int j = 1; j <= n; ++j) {
+        step(j) *= x2;
+        beta(j - 1) += step(j);
+      }
+    }
+
+    if (nonlinear && maxit != 0) {
+      nlupdt(model, se, setheta);
+      nl->rebuild(model);
+    }
+  }
+
+  // --- After the iteration.
+  if (!record) {
+    con.line("     ****ERROR**** Scratch file #2 not written properly in routine");
+    con.line("IWLS. This is a programming error - contact DEV.");
+    end_run(1);
+  }
+  for (const auto& line : block) res.line(line);
+  double scale = 1.0;
+  if (rsptyp == RSP_AMOUNT) {
+    double q = static_cast<double>(nrec - m - 1) / pearson;
+    model.nu = q > -1.0e11 ? q : 0.0;
+    res.line(dispersion_line(model.nu, nuw));
+    scale = model.spmod != 0 ? 1.0 : 1.0 / std::sqrt(model.nu);
+  }
+  out.lr = 2.0 * (ll - ll0);
+  std::string lrline = label("Likelihood ratio statistic (initial vs final) - ", 54) + fmt_f(out.lr, 10, 4);
+  con.line(lrline);
+  res.line(lrline);
+
+  con.line(" Computing covariance matrix of estimates ...");
+  Matrix uinv(n, n);
+  if (model.spmod != 0) utinv(a.view(), uinv.view(), n);
+  Matrix cov = a;  // the factor; inverted in place
+  matinv(cov.view(), n, 0, 1);
+  if (model.spmod != 0) {
+    sndwch(cov, chscore, m, ndays, par_capacity);
+    // Dependence-adjusted likelihood ratio.
+    Matrix h = cov;
+    matinv(h.view(), n, 1, 1);  // H_A = V_A^-1
+    Matrix ua = h;
+    for (int j = 1; j <= n; ++j)
+      for (int i = j + 1; i <= n; ++i) ua(i, j) = 0.0;
+    cholesky(ua, n, cholesky_failure);
+    Matrix c(n, n);
+    double cscale = rsptyp == RSP_AMOUNT ? 1.0 / std::sqrt(model.nu) : 1.0;
+    for (int j = 1; j <= n; ++j)
+      for (int i = 1; i <= j; ++i) {
+        double s = 0.0;
+        for (int l = i; l <= j; ++l) s += uinv(i, l) * ua(l, j);
+        c(i, j) = s * cscale;
+      }
+    std::vector<int> zero;
+    for (int j = 0; j <= np6; ++j)
+      if (std::fabs(beta0(j)) < 1.0e-12) zero.push_back(j);
+    Array1<double> g(1, n), bstar(0, MAXPAR);
+    for (int j = 1; j <= n; ++j) g(j) = beta0(j - 1) - beta(j - 1);
+    for (int i = 1; i <= n; ++i) {
+      double s = 0.0;
+      for (int j = i; j <= n; ++j) s += c(i, j) * g(j);
+      bstar(i - 1) = beta(i - 1) + s;
+    }
+    con.line(" Computing dependence-adjusted likelihood ratio ...");
+    FitcalContext star;
+    star.rsptyp = rsptyp;
+    star.np6 = np6;
+    star.iter = k + 1;
+    star.trace = 0.0;
+    long double llacc = 0.0L;
+    for (std::int64_t rn = 1; rn <= nrec; ++rn) {
+      double mu = 0.0, eta = 0.0;
+      fitcal(bstar, star, io, design, rn, rec, llacc, mu, eta);
+    }
+    double llstar = static_cast<double>(llacc);
+    if (rsptyp == RSP_AMOUNT) {
+      double nustar = model.nu;
+      mlnues(nustar, sumlogy, nrec, llstar);
+    }
+    llstar = std::max(llstar, LLFLOOR);
+    double ratio = 1.0;
+    if (!zero.empty()) {
+      const int nz = static_cast<int>(zero.size());
+      Matrix vz(nz, nz);
+      Array1<double> bz(1, nz), sz(1, nz);
+      for (int i = 1; i <= nz; ++i) {
+        bz(i) = beta(zero[static_cast<std::size_t>(i - 1)]);
+        for (int j = 1; j <= nz; ++j)
+          vz(i, j) = cov(zero[static_cast<std::size_t>(i - 1)] + 1, zero[static_cast<std::size_t>(j - 1)] + 1);
+      }
+      cholesky(vz, nz, cholesky_failure);
+      utsolv(vz.view(), sz.view(), bz.view(), 0, nz);
+      double qa = 0.0;
+      for (int i = 1; i <= nz; ++i) qa += sz(i) * sz(i);
+      double qb = 0.0;
+      for (int i = 1; i <= n; ++i)
+        for (int j = 1; j <= n; ++j) qb += g(i) * h(i, j) * g(j);
+      // With the fit at the initial values there is nothing to scale (and the
+      // statistic is 0 anyway).
+      ratio = qb > 0.0 ? qa / qb : 1.0;
+    }
+    out.lrscale = ratio;
+    out.lradj = ratio * 2.0 * (ll - llstar);
+    std::string adj = label("Dependence-adjusted LR statistic - ", 54) + fmt_f(out.lradj, 10, 4);
+    con.line(adj);
+    res.line(adj);
+    if (!zero.empty()) {
+      std::string l1 = Fields().x(8).t("NB incorporates secondary adjustment for").str();
+      std::string l2 = Fields().x(8).t("hypothesis testing, since initial coefficient").str();
+      std::string l3 = fmt_a(std::string(8, ' ') + "vector contained zeroes: scale factor was", 57) + fmt_f(ratio, 7, 5);
+      for (const auto* l : {&l1, &l2, &l3}) {
+        con.line(*l);
+        res.line(*l);
+      }
+    }
+  }
+  if (rsptyp == RSP_AMOUNT && trace > 0.0) {
+    for (const char* l : {"", "     ****WARNING**** Computation of likelihood ratio statistics may be",
+                          "     inaccurate, because trace values have been replaced by their",
+                          "     approximate conditional expectations."}) {
+      con.line(l);
+      res.line(l);
+    }
+  }
+  for (int i = 0; i < 3; ++i) {
+    res.line("");
+    con.blank();
+  }
+  // The limit counts as reached also when the last pass re-evaluated the best point
+  // after it.
+  if (maxit >= 0 && k >= maxit) {
+    res.line("");
+    res.line("     ****WARNING**** Reached maximum number of iterations.");
+  }
+  chans.close(chdes);
+  if (chscore != 0) chans.close(chscore);
+
+  for (int j = 0; j <= m; ++j) se(j) = std::sqrt(cov(j + 1, j + 1)) * scale;
+  if (nonlinear) nlupdt(model, se, setheta);
+  out.nu_moment = rsptyp == RSP_AMOUNT ? model.nu : -1.0;
+  out.nu_ml = rsptyp == RSP_AMOUNT ? nuw : -1.0;
+  if (rsptyp == RSP_AMOUNT && trace > 0.0) model.nu = nuw;
+  out.iterations = k;
+  out.loglik = ll;
+  out.loglik0 = ll0;
+  out.deviance = deviance;
+  out.maxscore = maxscore;
+  out.maxscore_pos = maxpos;
+  out.ndays = ndays;
+  return out;
+}
+
+}  // namespace rg
