@@ -1,0 +1,164 @@
+// The daily data reader: calendar walk, history, thresholds and faulty records.
+#include <gtest/gtest.h>
+
+#include "channels.hpp"
+#include "datafile.hpp"
+#include "files.hpp"
+#include "test_support.hpp"
+
+using namespace rg;
+using rgtest::capture;
+
+namespace {
+
+struct Network {
+  Array1<std::string> codes{1, MAXSIT, std::string("    ")};
+  int nsites = 2;
+  Network() {
+    codes(1) = "AB01";
+    codes(2) = "ab01";
+  }
+};
+
+// Walks the whole file, returning each day as "dd/mm/yyyy v1 v2".
+std::vector<std::string> walk(const std::string& text, Thresholds thr = {}, int mxlag = 2,
+                              std::vector<std::string>* history = nullptr) {
+  rgtest::TempDir dir;
+  dir.write("gaugvals.dat", text);
+  Network net;
+  std::vector<std::string> days;
+  auto r = capture([&] {
+    filchk("gaugvals.dat", 30, STFLAG_INPUT);
+    DayState day;
+    while (day.more == 1) {
+      update(30, day, thr, net.nsites, mxlag, MAXSIT, net.codes);
+      char buf[96];
+      std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %g %g", day.dd, day.mm, day.yy, day.rain(1), day.rain(2));
+      days.emplace_back(buf);
+      if (history) {
+        std::snprintf(buf, sizeof buf, "%g %g", day.previous(1, 1), day.previous(1, 2));
+        history->emplace_back(buf);
+      }
+    }
+  });
+  EXPECT_FALSE(r.ended) << r.output;
+  EXPECT_FALSE(channels().connected(30));  // closed at the end of the file
+  return days;
+}
+
+rgtest::Outcome walk_failing(const std::string& text) {
+  rgtest::TempDir dir;
+  dir.write("gaugvals.dat", text);
+  Network net;
+  auto r = capture([&] {
+    filchk("gaugvals.dat", 30, STFLAG_INPUT);
+    DayState day;
+    while (day.more == 1) update(30, day, Thresholds{}, net.nsites, 1, MAXSIT, net.codes);
+  });
+  channels().close_all();
+  return r;
+}
+
+}  // namespace
+
+TEST(DataFile, GapsAreVisitedDayByDayAcrossTheYearEnd) {
+  auto days = walk("19991231AB01  1.50\n2000 1 2AB01   250\n");
+  ASSERT_EQ(days.size(), 3u);
+  EXPECT_EQ(days[0], "31/12/1999 1.5 -1");
+  EXPECT_EQ(days[1], "01/01/2000 -1 -1");
+  EXPECT_EQ(days[2], "02/01/2000 2.5 -1");  // "250" without a point: two implied decimals
+}
+
+TEST(DataFile, LeapYearsFollowTheGregorianRule) {
+  for (auto [year, expect] : std::vector<std::pair<int, std::string>>{
+           {2000, "29/02/2000"}, {1996, "29/02/1996"}, {1900, "01/03/1900"}, {1999, "01/03/1999"}}) {
+    std::string y = std::to_string(year);
+    auto days = walk(y + " 228AB01   0.0\n" + y + " 3 2AB01   0.0\n");
+    ASSERT_GE(days.size(), 2u);
+    EXPECT_EQ(days[1].substr(0, 10), expect) << year;
+  }
+}
+
+TEST(DataFile, HistoryShiftsAndSitesAreMatchedExactly) {
+  std::vector<std::string> hist;
+  // Codes differ only in case: each record reaches its own site; an unknown code and
+  // a blank line are passed over; a later record for a site replaces the earlier.
+  auto days = walk(
+      "2001 1 1AB01  1.00\n2001 1 1ab01  7.00\n2001 1 1ZZ99  9.00\n\n"
+      "2001 1 2AB01  2.00\n2001 1 2AB01  3.00\n2001 1 3AB01 -9.99\n",
+      {}, 2, &hist);
+  ASSERT_EQ(days.size(), 3u);
+  EXPECT_EQ(days[0], "01/01/2001 1 7");
+  EXPECT_EQ(days[1], "02/01/2001 3 -1");
+  EXPECT_EQ(days[2], "03/01/2001 -9.99 -1");  // the last day is delivered before the end
+  EXPECT_EQ(hist[0], "-1 -1");
+  EXPECT_EQ(hist[1], "1 -1");
+  EXPECT_EQ(hist[2], "3 1");
+}
+
+TEST(DataFile, SmallValueThresholds) {
+  const std::string text = "2001 1 1AB01  0.20\n2001 1 2AB01  0.30\n2001 1 3AB01  1.00\n2001 1 4AB01 -1.00\n";
+  auto soft = walk(text, Thresholds{0.3, 0.0, 1});
+  EXPECT_EQ(soft[0], "01/01/2001 0 -1");
+  EXPECT_EQ(soft[1], "02/01/2001 0 -1");
+  EXPECT_EQ(soft[2], "03/01/2001 0.7 -1");
+  EXPECT_EQ(soft[3], "04/01/2001 -1 -1");
+  auto hard = walk(text, Thresholds{0.3, 0.0, 2});
+  EXPECT_EQ(hard[0], "01/01/2001 0 -1");
+  EXPECT_EQ(hard[1], "02/01/2001 0.3 -1");
+  EXPECT_EQ(hard[2], "03/01/2001 1 -1");
+  auto trace = walk(text, Thresholds{0.0, 0.3, 0});  // a trace threshold leaves values alone
+  EXPECT_EQ(trace[0], "01/01/2001 0.2 -1");
+}
+
+TEST(DataFile, CrlfLineEndingsReadLikeLf) {
+  auto days = walk("2001 1 1AB01  1.25\r\n2001 1 2ab01  2.50\r\n");
+  ASSERT_EQ(days.size(), 2u);
+  EXPECT_EQ(days[0], "01/01/2001 1.25 -1");
+  EXPECT_EQ(days[1], "02/01/2001 -1 2.5");
+}
+
+TEST(DataFile, RecordOutOfOrderStopsWithItsDateAndSite) {
+  auto r = walk_failing("2001 1 5AB01  1.00\n2001 1 4ab01  1.00\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "\n\n****ERROR**** input file out of order. Offending date is\n 4/ 1/2001, at site ab01.\n");
+}
+
+TEST(DataFile, UnreadableRecordsShowTheFieldsReadSoFar) {
+  const std::string head = "\n\n****ERROR**** while reading input file. The last successful access\nwas for data on ";
+  // A letter in the value field: the record's own date is shown.
+  auto r = walk_failing("2001 1 5AB01  1.00\n2001 1 6AB01  1.x0\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, head + " 6/ 1/2001.\n");
+  // A letter in the month field: only the year had been read.
+  r = walk_failing("2001 1 5AB01  1.00\n2001x16AB01  1.00\n");
+  EXPECT_EQ(r.output, head + " 0/ 0/2001.\n");
+  // A line that stops before the value field is malformed, not a dry day.
+  r = walk_failing("2001 1 5AB01  1.00\n2001 1 6AB01\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, head + " 6/ 1/2001.\n");
+}
+
+TEST(DataFile, ImpossibleAndOutOfRangeDatesAreRefused) {
+  auto r = walk_failing("2001 1 5AB01  1.00\n2001 232AB01  1.00\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "\n\n****ERROR**** impossible date in input file. Offending date is\n32/ 2/2001, at site AB01.\n");
+  r = walk_failing("20701231AB01  1.00\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output,
+            "\n\n****ERROR**** input file has a year outside 1870 to 2069. Offending date is\n31/12/2070, at site AB01.\n");
+  r = walk_failing("1869 1 1AB01  1.00\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find(" 1/ 1/1869, at site AB01."), std::string::npos);
+  // The limits themselves are accepted.
+  auto days = walk("18700101AB01  1.00\n");
+  EXPECT_EQ(days[0], "01/01/1870 1 -1");
+  days = walk("20691231AB01  1.00\n");
+  EXPECT_EQ(days[0], "31/12/2069 1 -1");
+}
+
+TEST(DataFile, EmptyFileEndsAtOnceWithoutADate) {
+  auto days = walk("");
+  ASSERT_EQ(days.size(), 1u);
+  EXPECT_EQ(days[0], "00/00/0000 -1 -1");
+}
