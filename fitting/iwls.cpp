@@ -140,16 +140,23 @@ void mlnues(double& nu, double sumlogy, std::int64_t n, double& ll) {
   double xb = std::log(2.0 * nu);
   double fb = f(xb);
   for (int i = 0; i < 700 && fb < 0.0; ++i) fb = f(xb += 1.0);
-  // Secant iteration: (xa, fa) newest, (xb, fb) previous.
+  // Secant iteration: (xa, fa) newest, (xb, fb) previous. The walk has bracketed
+  // the root in [lo, hi]; a secant point outside the bracket (the function is flat
+  // for large shapes and steep for small ones, so a wide bracket can throw the
+  // secant far off) is replaced by the bracket's midpoint. Near the root the points
+  // are pure secant points.
+  double lo = xa, hi = xb;
   std::swap(xa, xb);
   std::swap(fa, fb);
-  for (int it = 0; it < 20 && std::fabs(xa - xb) >= 1e-8; ++it) {
-    if (fb == fa) break;
-    double xn = (xa * fb - xb * fa) / (fb - fa);
+  for (int it = 0; it < 200 && std::fabs(xa - xb) >= 1e-8 && hi - lo >= 1e-8; ++it) {
+    double xn = fb != fa ? (xa * fb - xb * fa) / (fb - fa) : 0.5 * (lo + hi);
+    if (!(xn > lo && xn < hi)) xn = 0.5 * (lo + hi);
     xb = xa;
     fb = fa;
     xa = xn;
     fa = f(xa);
+    if (fa > 0.0) hi = xa;
+    else lo = xa;
   }
   nu = std::exp((xa + xb) / 2.0);
   int ifail = 0;
