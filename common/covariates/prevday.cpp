@@ -116,6 +116,7 @@ struct ValueTable {
   std::vector<double> y;   // the column the values were computed from
   std::vector<double> v;   // transformed values
   std::vector<char> warn;  // computing the value printed the log warning
+  int nwarn = 0;
   std::uint64_t last_use = 0;
 };
 
@@ -228,16 +229,41 @@ const ValueTable& log_values(int xfm, const Matrix& previous, int lag, int n) {
     t.y.assign(col, col + n);
     t.v.assign(static_cast<std::size_t>(n), 0.0);
     t.warn.assign(static_cast<std::size_t>(n), 0);
+    t.nwarn = 0;
     for (int j = 1; j <= n; ++j) {
       const double y = col[j - 1];
       if (y < 0.0) continue;  // missing: not part of any average
       const bool bad = xfm == 1 ? !(y > 0.0) : !(y > -1.0);
       t.warn[j - 1] = bad ? 1 : 0;
+      t.nwarn += bad ? 1 : 0;
       t.v[j - 1] = bad ? PRVBAD : (xfm == 1 ? std::log(y) : std::log1p(y));
     }
   }
   hit->last_use = ++c.clock;
   return *hit;
+}
+
+// Sums over the sites with a value (y >= 0) of the weights w, of w v, and of the ND
+// weight derivatives dw[m] and dw[m] v.
+template <int ND>
+void sums(int n, const double* y, const double* v, const double* w, const double* const* dw, double& W, double& S,
+          double* Wd, double* Sd) {
+  double sw = 0.0, sv = 0.0, a[3] = {0, 0, 0}, b[3] = {0, 0, 0};
+  for (int j = 0; j < n; ++j) {
+    if (y[j] < 0.0) continue;
+    sw += w[j];
+    sv += w[j] * v[j];
+    for (int m = 0; m < ND; ++m) {
+      a[m] += dw[m][j];
+      b[m] += dw[m][j] * v[j];
+    }
+  }
+  W = sw;
+  S = sv;
+  for (int m = 0; m < ND; ++m) {
+    Wd[m] = a[m];
+    Sd[m] = b[m];
+  }
 }
 
 // Checks that the scheme can give weights, in the order setwgt makes them: a
@@ -299,27 +325,28 @@ void previous_day(const Matrix& previous, int i, double trace, int code, const A
     return;
   }
 
-  const ValueTable* vt = (order == 0 && (xfm == 1 || xfm == 2)) ? &log_values(xfm, previous, k, n) : nullptr;
+  // Values to average: raw for order 1, transformed for order 0.
+  const double* v = y;
+  if (order == 0 && (xfm == 1 || xfm == 2)) {
+    const ValueTable& vt = log_values(xfm, previous, k, n);
+    if (vt.nwarn > 0)
+      for (int j = 1; j <= n; ++j)
+        if (vt.warn[j - 1]) log_warning();
+    v = vt.v.data();
+  } else if (order == 0 && xfm != 0) {
+    static double buf[MAXSIT];
+    for (int j = 1; j <= n; ++j) buf[j - 1] = y[j - 1] < 0.0 ? 0.0 : plain_xfm(y[j - 1], xfm, trace, k, previous, j);
+    v = buf;
+  }
+  if (!w) {
+    static const std::vector<double> ones(MAXSIT, 1.0);
+    w = ones.data();
+  }
   double W = 0.0, S = 0.0, Wd[3] = {0, 0, 0}, Sd[3] = {0, 0, 0};
-  for (int j = 1; j <= n; ++j) {
-    const double yj = y[j - 1];
-    if (yj < 0.0) continue;
-    double v = yj;
-    if (order == 0) {
-      if (vt) {
-        if (vt->warn[j - 1]) log_warning();
-        v = vt->v[j - 1];
-      } else {
-        v = plain_xfm(yj, xfm, trace, k, previous, j);
-      }
-    }
-    const double wj = w ? w[j - 1] : 1.0;
-    W += wj;
-    S += wj * v;
-    for (int m = 0; m < nd; ++m) {
-      Wd[m] += dw[m][j - 1];
-      Sd[m] += dw[m][j - 1] * v;
-    }
+  switch (nd) {
+    case 0: sums<0>(n, y, v, w, dw, W, S, Wd, Sd); break;
+    case 1: sums<1>(n, y, v, w, dw, W, S, Wd, Sd); break;
+    default: sums<3>(n, y, v, w, dw, W, S, Wd, Sd); break;
   }
   // Every weight underflowed (or overflowed): no average can be formed.
   if (!(W > 0.0) || !std::isfinite(W)) {
