@@ -1,0 +1,166 @@
+// Both fitting programs run for real on the example network of
+// tests/reference/fit_example (reference fits from R 4.2, see its README).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "test_support.hpp"
+
+using namespace rgtest;
+
+namespace {
+
+void copy_fit_example(const std::vector<std::string>& files) {
+  for (const auto& f : files)
+    std::filesystem::copy_file(std::string(RAINGLM_REFERENCE_DIR) + "/fit_example/" + f, f,
+                               std::filesystem::copy_options::overwrite_existing);
+}
+
+// The coefficient column of the final report, in covariate order.
+std::vector<double> final_coefficients(const std::string& output) {
+  std::vector<double> out;
+  auto at = output.find("Final parameter estimates:");
+  if (at == std::string::npos) return out;
+  auto ls = lines(output.substr(at));
+  for (std::size_t i = 4; i < ls.size() && ls[i].size() >= 65; ++i) out.push_back(std::stod(ls[i].substr(55, 10)));
+  return out;
+}
+
+int iterations(const std::string& output) {
+  auto at = output.rfind("     Results after ");
+  return at == std::string::npos ? -1 : std::stoi(output.substr(at + 19, 3));
+}
+
+// Reference coefficients (R glm, reference_coefficients.csv).
+const std::vector<double> kOcc = {-0.924753844704055, 0.794522979753215, 0.464496691381683,
+                                  -0.197763534214799, 1.17294699480735,  0.731358456681988};
+const std::vector<double> kAmt = {1.32026467241323, 0.283423909998429, 0.22855415348109, 0.0843422690528575,
+                                  0.121214323090083};
+
+std::string read(const std::string& f) {
+  std::ifstream in(f, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+}  // namespace
+
+TEST(OccmodelRun, FitsTheExampleAndWritesItsFiles) {
+  TempDir dir;
+  copy_fit_example({"siteinfo.def", "gaugvals.dat", "logistic.def"});
+  auto r = run_binary("occmodel/occmodel");
+  ASSERT_EQ(r.status, 0) << r.output;
+  auto coef = final_coefficients(r.output);
+  ASSERT_EQ(coef.size(), kOcc.size()) << r.output;
+  for (std::size_t j = 0; j < coef.size(); ++j) EXPECT_NEAR(coef[j], kOcc[j], 6e-7);  // printed to 6 decimals
+  EXPECT_NE(r.output.find("     Likelihood ratio statistic (initial vs final) -   3253.4856\n"), std::string::npos);
+  std::string res = read("logistic.res");
+  const std::string head =
+      "\n                    GENERALIZED LINEAR MODEL FITTING RESULTS\n"
+      "                    ========================================\n\n"
+      "          Data from  5 sites will be used in the fitting.\n";
+  EXPECT_EQ(res.substr(0, head.size()), head);  // no explanatory paragraph
+  EXPECT_NE(res.find("     Number of observations -              13944\n"), std::string::npos);
+  EXPECT_EQ(res.find("Dispersion"), std::string::npos);
+  // The residual listing: a heading and one line per design record, eta one
+  // column earlier than in the amounts listing.
+  auto listing = lines(read("res_logi.dat"));
+  ASSERT_EQ(listing.size(), 13945u);
+  EXPECT_EQ(listing[0], "SITE YEAR MONTH DAY OBSERVED PREDICTED    ETA");
+  EXPECT_EQ(listing[1].size(), 47u);
+  EXPECT_EQ(listing[1].substr(0, 30), "S001 1981     1   2   1.0000  ");
+  auto de2 = lines(read("logistic.de2"));
+  ASSERT_EQ(de2.size(), 55u);
+  EXPECT_EQ(de2[53].substr(0, 30), "    4    0.7314    1   13     ");
+  EXPECT_EQ(de2[54].substr(0, 30), "   10    0.3000    2    1     ");
+}
+
+TEST(AmtmodelRun, FitsTheExampleAndRefitsFromTheUpdatedDefinition) {
+  TempDir dir;
+  copy_fit_example({"siteinfo.def", "gaugvals.dat", "gammamdl.def"});
+  auto r = run_binary("amtmodel/amtmodel");
+  ASSERT_EQ(r.status, 0) << r.output;
+  auto coef = final_coefficients(r.output);
+  ASSERT_EQ(coef.size(), kAmt.size()) << r.output;
+  for (std::size_t j = 0; j < coef.size(); ++j) EXPECT_NEAR(coef[j], kAmt[j], 6e-7);
+  auto listing = lines(read("res_gamm.dat"));
+  ASSERT_EQ(listing.size(), 8489u);
+  EXPECT_EQ(listing[1], "S001 1981     1   2   3.7200    5.0798    1.6253");
+  // The updated definition reads back as the fitted model: a new fit from it
+  // starts at the estimates (to 4 decimals) and stops after a few passes there.
+  std::filesystem::copy_file("gammamdl.de2", "refit.def");
+  for (const char* f : {"gammamdl.res", "res_gamm.dat", "gammamdl.de2", "cor_gamm.dat"}) std::filesystem::remove(f);
+  std::filesystem::rename("refit.def", "gammamdl.def");
+  auto again = run_binary("amtmodel/amtmodel");
+  ASSERT_EQ(again.status, 0) << again.output;
+  EXPECT_LE(iterations(again.output), 3);
+  EXPECT_NE(again.output.find("     Likelihood ratio statistic (initial vs final) -      0.0000\n"),
+            std::string::npos);
+  EXPECT_EQ(final_coefficients(again.output), coef);
+  EXPECT_NE(again.output.find("Dispersion parameter:   0.7431"), std::string::npos);
+}
+
+TEST(OccmodelRun, RefitFromTheUpdatedDefinitionStartsAtTheEstimates) {
+  TempDir dir;
+  copy_fit_example({"siteinfo.def", "gaugvals.dat", "logistic.def"});
+  auto r = run_binary("occmodel/occmodel", "\n\nn\n");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(read("res_logi.dat"), "");  // no to the residual questions: left empty
+  auto coef = final_coefficients(r.output);
+  std::filesystem::copy_file("logistic.de2", "refit.def");
+  for (const char* f : {"logistic.res", "res_logi.dat", "logistic.de2", "cor_logi.dat"}) std::filesystem::remove(f);
+  std::filesystem::rename("refit.def", "logistic.def");
+  auto again = run_binary("occmodel/occmodel", "\n\nn\n");
+  ASSERT_EQ(again.status, 0) << again.output;
+  EXPECT_LE(iterations(again.output), 2);
+  EXPECT_EQ(final_coefficients(again.output), coef);
+}
+
+TEST(FittingRun, FaultyDataFilesStopWithStatusOne) {
+  struct Case {
+    std::string data, message;
+  };
+  const std::vector<Case> cases = {
+      {"1981 1 2S001  1.00\n1981 1 1S002  1.00\n",
+       "****ERROR**** input file out of order. Offending date is\n 1/ 1/1981, at site S002.\n"},
+      {"1981 1 1S001  1.00\n1981 1 2S001  1,00\n",
+       "****ERROR**** while reading input file. The last successful access\nwas for data on  2/ 1/1981.\n"},
+      {"1981 1 1S001  1.00\nnot a record at all\n",
+       "****ERROR**** while reading input file. The last successful access\nwas for data on  0/ 0/   0.\n"},
+      {"20700101S001  1.00\n",
+       "****ERROR**** input file has a year outside 1870 to 2069. Offending date is\n 1/ 1/2070, at site S001.\n"},
+      {"1981 1 1S001 -1.00\n1981 1 1S002 -1.00\n", " ****ERROR**** No data found. Check site definition/data files\n"},
+      {"1981 1 1X001  1.00\n1981 1 2X001  2.00\n", " ****ERROR**** No data found. Check site definition/data files\n"},
+      {"", " ****ERROR**** No data found. Check site definition/data files\n"},
+  };
+  for (const char* prog : {"occmodel/occmodel", "amtmodel/amtmodel"}) {
+    for (const auto& c : cases) {
+      TempDir dir;
+      copy_fit_example({"siteinfo.def", "logistic.def", "gammamdl.def"});
+      dir.write("gaugvals.dat", c.data);
+      auto r = run_binary(prog);
+      EXPECT_EQ(r.status, 1) << prog << ": " << c.data;
+      EXPECT_EQ(r.output.substr(r.output.size() - std::min(r.output.size(), c.message.size())), c.message)
+          << prog << ": " << r.output;
+    }
+  }
+}
+
+TEST(FittingRun, CrlfDataFileGivesTheSameFit) {
+  TempDir dir;
+  copy_fit_example({"siteinfo.def", "gaugvals.dat", "logistic.def"});
+  auto unix_run = run_binary("occmodel/occmodel", "\n\nn\nn\n");
+  ASSERT_EQ(unix_run.status, 0);
+  std::string data = read("gaugvals.dat"), crlf;
+  for (char c : data) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  dir.write("gaugvals.dat", crlf);
+  for (const char* f : {"logistic.res", "res_logi.dat", "logistic.de2", "cor_logi.dat"}) std::filesystem::remove(f);
+  auto dos_run = run_binary("occmodel/occmodel", "\n\nn\nn\n");
+  ASSERT_EQ(dos_run.status, 0) << dos_run.output;
+  EXPECT_EQ(dos_run.output, unix_run.output);
+}
