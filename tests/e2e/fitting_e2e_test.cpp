@@ -164,3 +164,95 @@ TEST(FittingRun, CrlfDataFileGivesTheSameFit) {
   ASSERT_EQ(dos_run.status, 0) << dos_run.output;
   EXPECT_EQ(dos_run.output, unix_run.output);
 }
+
+namespace {
+
+// The example's occurrence definition with other component lines.
+void write_logistic(TempDir& dir, const std::string& components) {
+  std::ifstream in(std::string(RAINGLM_REFERENCE_DIR) + "/fit_example/logistic.def");
+  std::string text, line;
+  for (int i = 1; i <= 48 && std::getline(in, line); ++i) text += line + "\n";
+  dir.write("logistic.def", text + components);
+}
+
+// The value of the first "label : value" line of the final report.
+double final_parameter(const std::string& output, const std::string& label) {
+  auto at = output.find(label, output.find("Final parameter estimates:"));
+  if (at == std::string::npos) return 1e300;
+  return std::stod(output.substr(output.find(':', at) + 1, 10));
+}
+
+}  // namespace
+
+// Reference: R 4.2, the design built from gaugvals.dat as the data pass does, the
+// Box-Cox parameter by optimize() of the glm() profile log-likelihood (maximum
+// -8080.28137638 at lambda = -3.27203665), the coefficients by glm() at that
+// value, and the standard error of lambda from the joint information matrix with
+// the derivative column beta1 * d/dlambda BoxCox (3.71607519643).
+TEST(OccmodelRun, EstimatesABoxCoxParameterJointly) {
+  TempDir dir;
+  copy_fit_example({"siteinfo.def", "gaugvals.dat"});
+  write_logistic(dir,
+                 "    0   -0.2700    0    0    0\n"
+                 "    1    0.0070    3    1    0\n"
+                 "    4    0.5300   21    0    0\n"
+                 "    4   -0.2200   22    0    0\n"
+                 "    4    1.4800    1    3    0\n"
+                 "    7   -3.0000    1    1    1\n");
+  auto r = run_binary("occmodel/occmodel", "\n\nn\n");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::vector<double> ref = {-0.27693817441433, 0.00759971775003, 0.53154910458356, -0.22258754259254,
+                                   1.48633347151275};
+  auto coef = final_coefficients(r.output);
+  ASSERT_EQ(coef.size(), ref.size());
+  for (std::size_t j = 0; j < ref.size(); ++j) EXPECT_NEAR(coef[j], ref[j], 1e-6) << j;
+  EXPECT_NE(r.output.find("          Parameter of transformation   :   -3.2720 (Std Err:    3.7161)"),
+            std::string::npos);
+  EXPECT_NE(r.output.find("     Log-likelihood -                  -8080.281\n"), std::string::npos);
+  // The estimate is written back with its estimation flag.
+  EXPECT_NE(read("logistic.de2").find("\n    7   -3.2720    1    1    1Parameter 1 in xfrmation of covariate   1"),
+            std::string::npos);
+}
+
+// A decay rate of a distance-weighted previous-day mean makes every rebuild read
+// the data file again. Reference: R 4.2, profile log-likelihood over phi by
+// optimize() (maximum -8059.63514354 at phi = 0.0374183896615), glm() at that value.
+TEST(OccmodelRun, EstimatesAWeightingDecayRateJointly) {
+  TempDir dir;
+  copy_fit_example({"siteinfo.def", "gaugvals.dat"});
+  write_logistic(dir,
+                 "    0    0.0000    0    0    0\n"
+                 "    1    0.0000    3    0    0\n"
+                 "    4    0.0000   21    0    0\n"
+                 "    4    0.0000   22    0    0\n"
+                 "    4    1.0000    1   23    0\n"
+                 "    7    0.0200    4    1    1\n");
+  auto r = run_binary("occmodel/occmodel", "\n\nn\n");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::vector<double> ref = {-0.887098469933, 0.836401479036, 0.478020168515, -0.201990903626,
+                                   1.815664931971};
+  auto coef = final_coefficients(r.output);
+  ASSERT_EQ(coef.size(), ref.size());
+  for (std::size_t j = 0; j < ref.size(); ++j) EXPECT_NEAR(coef[j], ref[j], 1e-6) << j;
+  EXPECT_NEAR(final_parameter(r.output, "Exponential decay rate"), 0.0374183896615, 6e-5);
+  EXPECT_NE(r.output.find("     Log-likelihood -                  -8059.635\n"), std::string::npos);
+}
+
+// From a poor start the joint Gauss-Newton steps drive the Box-Cox parameter off
+// until the transformed covariate no longer varies: the run stops with the
+// singular-design message rather than printing a fit.
+TEST(OccmodelRun, RunawayNonlinearParameterStopsTheFit) {
+  TempDir dir;
+  copy_fit_example({"siteinfo.def", "gaugvals.dat"});
+  write_logistic(dir,
+                 "    0    0.0000    0    0    0\n"
+                 "    1    0.5000    3    1    0\n"
+                 "    4    0.0000   21    0    0\n"
+                 "    4    0.0000   22    0    0\n"
+                 "    4    0.0000    1    3    0\n"
+                 "    7    0.5000    1    1    1\n");
+  auto r = run_binary("occmodel/occmodel");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("     ****ERROR**** in routine IWLS, design matrix seems singular."), std::string::npos);
+  EXPECT_EQ(r.output.find("Final parameter estimates:"), std::string::npos);
+}
