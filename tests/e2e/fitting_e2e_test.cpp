@@ -256,3 +256,35 @@ TEST(OccmodelRun, RunawayNonlinearParameterStopsTheFit) {
   EXPECT_NE(r.output.find("     ****ERROR**** in routine IWLS, design matrix seems singular."), std::string::npos);
   EXPECT_EQ(r.output.find("Final parameter estimates:"), std::string::npos);
 }
+
+// With a trace threshold, amounts below it are replaced by their approximate
+// conditional expectations in every pass; the run warns that the likelihood-ratio
+// statistics are approximate and keeps the maximum-likelihood shape.
+TEST(AmtmodelRun, TraceThresholdKeepsTheMaximumLikelihoodShape) {
+  TempDir dir;
+  copy_fit_example({"siteinfo.def", "gaugvals.dat"});
+  std::ifstream in(std::string(RAINGLM_REFERENCE_DIR) + "/fit_example/gammamdl.def");
+  std::string text, line;
+  for (int i = 1; i <= 53 && std::getline(in, line); ++i) text += line + "\n";
+  dir.write("gammamdl.def", text + "    8    0.5000    1    1    0\n    9    1.0000    0    0    0\n");
+  auto r = run_binary("amtmodel/amtmodel", "\n\nn\n");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string warning =
+      "\n     ****WARNING**** Computation of likelihood ratio statistics may be\n"
+      "     inaccurate, because trace values have been replaced by their\n"
+      "     approximate conditional expectations.\n";
+  EXPECT_NE(r.output.find(warning), std::string::npos);
+  EXPECT_NE(read("gammamdl.res").find(warning), std::string::npos);
+  // The last dispersion line shows the moment and ML estimates; the updated
+  // definition carries the ML one.
+  auto at = r.output.rfind("(ML estimate is ");
+  ASSERT_NE(at, std::string::npos);
+  double ml = std::stod(r.output.substr(at + 16, 9));
+  auto de2 = lines(read("gammamdl.de2"));
+  ASSERT_GE(de2.size(), 2u);
+  EXPECT_EQ(de2[de2.size() - 2].substr(0, 30), "    8    0.5000    1    1     ");
+  char field[16];
+  std::snprintf(field, sizeof field, "%10.4f", ml);
+  EXPECT_EQ(de2.back().substr(0, 15), std::string("    9") + field);
+  EXPECT_GT(ml, 0.0);
+}
