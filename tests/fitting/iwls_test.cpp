@@ -239,3 +239,25 @@ TEST(Mxitst, AnswersAndRepeats) {
   r = rgtest::capture([&] { v = mxitst(); }, "");  // end of input: the default
   EXPECT_EQ(v, -1);
 }
+
+TEST(Nlupdt, WritesEstimatesBackAndStopsARunawayParameter) {
+  Model m = plain_model({0.0, 0.5});
+  m.np(7) = 2;
+  m.covcod(2) = 1001;  // parameter 1 of covariate 1
+  m.beta(2) = -3.25;
+  Array1<double> se(0, MAXPAR, 0.0);
+  se(2) = 0.125;
+  Array2<double> setheta(1, MAXPAR, 1, MAXNLP, 0.0);
+  auto r = rgtest::capture([&] { nlupdt(m, se, setheta); });
+  EXPECT_FALSE(r.ended);
+  EXPECT_EQ(m.theta(1, 1), -3.25);
+  EXPECT_EQ(setheta(1, 1), 0.125);
+  m.beta(2) = 2.0e8;
+  r = rgtest::capture([&] { nlupdt(m, se, setheta); });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output,
+            "\n     ****ERROR**** During iteration, the estimate of parameter 1\n"
+            "     in the nonlinear transformation of covariate no.  1\n"
+            "     is approaching infinity. This isn't going to work - I'm bailing out.\n"
+            "     Try different starting values.\n");
+}
