@@ -1,11 +1,13 @@
 #include "text_files.hpp"
 
+#include <algorithm>
+
 namespace rg {
 
 bool TextIn::open(const std::string& path) {
   in_.open(path, std::ios::binary);
   line_ = 0;
-  starts_.clear();
+  newest_ = 0;
   return in_.is_open();
 }
 
@@ -14,9 +16,9 @@ std::optional<std::string> TextIn::next() {
   std::string s;
   if (!std::getline(in_, s)) return std::nullopt;
   if (!s.empty() && s.back() == '\r') s.pop_back();
-  if (static_cast<std::size_t>(line_) < starts_.size()) starts_[static_cast<std::size_t>(line_)] = start;
-  else starts_.push_back(start);
+  starts_[static_cast<std::size_t>(line_ % KEPT_STARTS)] = start;
   ++line_;
+  newest_ = std::max(newest_, line_);
   return s;
 }
 
@@ -24,13 +26,21 @@ void TextIn::rewind() {
   in_.clear();
   in_.seekg(0);
   line_ = 0;
+  newest_ = 0;  // the kept starts are refilled as the lines are read again
 }
 
 void TextIn::backspace() {
   if (line_ == 0) return;
-  --line_;
+  long target = line_ - 1;  // lines to leave read
   in_.clear();
-  in_.seekg(starts_[static_cast<std::size_t>(line_)]);
+  if (newest_ - target <= KEPT_STARTS) {
+    in_.seekg(starts_[static_cast<std::size_t>(target % KEPT_STARTS)]);
+    line_ = target;
+    return;
+  }
+  rewind();
+  while (line_ < target && next()) {
+  }
 }
 
 bool TextOut::open(const std::string& path) {

@@ -23,9 +23,13 @@ class TextIn {
   void backspace();
 
  private:
+  // Start offsets of the most recent lines, so stepping back is a seek; memory stays
+  // bounded however long the file (a longer step back re-reads from the start).
+  static constexpr long KEPT_STARTS = 4096;
   std::ifstream in_;
   long line_ = 0;
-  std::vector<std::streamoff> starts_;  // start offset of each line read
+  long newest_ = 0;  // highest line number whose start is kept
+  std::vector<std::streamoff> starts_ = std::vector<std::streamoff>(KEPT_STARTS);
 };
 
 // Output text file.

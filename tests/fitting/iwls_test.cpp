@@ -47,7 +47,7 @@ Model plain_model(const std::vector<double>& beta0) {
   const int p = static_cast<int>(beta0.size()) - 1;
   for (int t = 1; t <= 6; ++t) m.np(t) = p;
   for (int j = 0; j <= p; ++j) m.beta(j) = beta0[static_cast<std::size_t>(j)];
-  for (int j = 1; j <= p; ++j) m.covtxt(j) = fmt_a("x" + std::to_string(j), TXTLEN);
+  for (int j = 1; j <= p; ++j) m.covtxt(j) = fmt_a(std::string("x").append(std::to_string(j)), TXTLEN);
   m.covtxt(0) = fmt_a("Constant", TXTLEN);
   return m;
 }
