@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Builds the programs and runs the main job on the example gauge network shipped in
-# example/: the programs' questions are answered from example/answers_*.txt.
-# Everything is written to run/ (created afresh) so the example files stay clean.
+# Builds the programs and runs the main job on the example gauge network in example/:
+# fits the occurrence and the amount model, answering the programs' questions from
+# example/answers_*.txt. Everything is written to run/ (created afresh), so the
+# example files stay as they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j "$(nproc)" --target amtmodel occmodel dailygen
 rm -rf run
 mkdir run
-cp example/siteinfo.def example/gaugvals.dat example/gammamdl.def example/logistic.def example/regions.def run/
+cp example/siteinfo.def example/gaugvals.dat example/logistic.def example/gammamdl.def run/
 cd run
-echo "=== amtmodel"
-../build/amtmodel/amtmodel < ../example/answers_amtmodel.txt
-echo "=== results in run/:"
-ls
+for program in occmodel amtmodel; do
+  echo "=== $program"
+  "../build/$program/$program" < "../example/answers_$program.txt"
+done
+echo
+echo "=== files in run/:"
+ls -l
