@@ -33,6 +33,23 @@ struct FittedRecord {
   double y = 0.0, mu = 0.0, eta = 0.0;
 };
 
+// Both stores begin their records with site, year, month and day as 32-bit integers.
+template <class Record>
+void put_head(unsigned char* p, const Record& r) {
+  std::int32_t head[4] = {r.site, r.yy, r.mm, r.dd};
+  std::memcpy(p, head, 16);
+}
+
+template <class Record>
+void get_head(const unsigned char* p, Record& r) {
+  std::int32_t head[4];
+  std::memcpy(head, p, 16);
+  r.site = head[0];
+  r.yy = head[1];
+  r.mm = head[2];
+  r.dd = head[3];
+}
+
 // Packs and unpacks design records of width m.
 class DesignIO {
  public:
@@ -41,8 +58,7 @@ class DesignIO {
 
   bool write(RecordStore& st, std::int64_t n, const DesignRecord& r) {
     unsigned char* p = buf_.data();
-    std::int32_t head[4] = {r.site, r.yy, r.mm, r.dd};
-    std::memcpy(p, head, 16);
+    put_head(p, r);
     std::memcpy(p + 16, &r.y, 8);
     if (m_ > 0) std::memcpy(p + 24, &r.x[1], 8 * static_cast<std::size_t>(m_));
     return st.write(n, p, buf_.size());
@@ -51,12 +67,7 @@ class DesignIO {
   bool read(RecordStore& st, std::int64_t n, DesignRecord& r) {
     unsigned char* p = buf_.data();
     if (!st.read(n, p, buf_.size())) return false;
-    std::int32_t head[4];
-    std::memcpy(head, p, 16);
-    r.site = head[0];
-    r.yy = head[1];
-    r.mm = head[2];
-    r.dd = head[3];
+    get_head(p, r);
     std::memcpy(&r.y, p + 16, 8);
     r.x[0] = 1.0;
     if (m_ > 0) std::memcpy(&r.x[1], p + 24, 8 * static_cast<std::size_t>(m_));
@@ -70,8 +81,7 @@ class DesignIO {
 
 inline bool write_fitted(RecordStore& st, std::int64_t n, const FittedRecord& r) {
   unsigned char p[40];
-  std::int32_t head[4] = {r.site, r.yy, r.mm, r.dd};
-  std::memcpy(p, head, 16);
+  put_head(p, r);
   double v[3] = {r.y, r.mu, r.eta};
   std::memcpy(p + 16, v, 24);
   return st.write(n, p, sizeof p);
@@ -80,12 +90,7 @@ inline bool write_fitted(RecordStore& st, std::int64_t n, const FittedRecord& r)
 inline bool read_fitted(RecordStore& st, std::int64_t n, FittedRecord& r) {
   unsigned char p[40];
   if (!st.read(n, p, sizeof p)) return false;
-  std::int32_t head[4];
-  std::memcpy(head, p, 16);
-  r.site = head[0];
-  r.yy = head[1];
-  r.mm = head[2];
-  r.dd = head[3];
+  get_head(p, r);
   double v[3];
   std::memcpy(v, p + 16, 24);
   r.y = v[0];
