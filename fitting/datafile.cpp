@@ -43,6 +43,26 @@ Thresholds thresholds_of(const Model& m) {
   return t;
 }
 
+std::uint32_t SiteIndex::pack(std::string_view code) {
+  std::uint32_t key = 0;
+  for (std::size_t k = 0; k < 4; ++k)
+    key = key << 8 | static_cast<unsigned char>(k < code.size() ? code[k] : ' ');
+  return key;
+}
+
+void SiteIndex::refresh(const Array1<std::string>& sitcod, int nsites) {
+  bool same = static_cast<int>(codes_.size()) == nsites;
+  for (int i = 1; same && i <= nsites; ++i) same = codes_[static_cast<std::size_t>(i - 1)] == sitcod(i);
+  if (same) return;
+  codes_.clear();
+  sorted_.clear();
+  for (int i = 1; i <= nsites; ++i) {
+    codes_.push_back(sitcod(i));
+    sorted_.emplace_back(pack(sitcod(i)), i);
+  }
+  std::sort(sorted_.begin(), sorted_.end());
+}
+
 void DayState::reset() {
   rain.fill(-1.0);
   previous.fill(-1.0);
@@ -53,6 +73,7 @@ void DayState::reset() {
 void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int nsites, int site_capacity) {
   if (nsites > site_capacity || site_capacity > MAXSIT) prgerr("DATRD", "fit_both", 1);
   TextIn& in = channels().input(channel);
+  day.sites.refresh(sitcod, nsites);
   for (;;) {
     auto line = in.next();
     if (!line) {
@@ -94,8 +115,7 @@ void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int ns
       }
       if (delta < 0) date_failure("input file out of order.", dayno, month, year, code);
     }
-    for (int i = 1; i <= nsites; ++i)
-      if (sitcod(i) == code) day.rain(i) = *value;
+    day.sites.each(code, [&](int i) { day.rain(i) = *value; });
     if (day.yy == 0) {
       day.yy = year;
       day.mm = month;

@@ -3,7 +3,12 @@
 // Each line: year (columns 1-4), month (5-6), day (7-8), site code (9-12) and the
 // value (13-18, two implied decimals; negative = missing). Records are in
 // non-decreasing date order; days without records are days with every site missing.
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "arrays.hpp"
 #include "model.hpp"
@@ -26,12 +31,33 @@ struct Thresholds {
 };
 Thresholds thresholds_of(const Model& m);
 
+// Sites by their 4-character code, for matching data records: a code may belong to
+// several sites, and all of them take the record's value.
+class SiteIndex {
+ public:
+  // Rebuilds the index when the table differs from the one it was built from.
+  void refresh(const Array1<std::string>& sitcod, int nsites);
+  // Calls f(site) for every site whose code is the given 4 characters.
+  template <class F>
+  void each(std::string_view code, F f) const {
+    const std::uint32_t key = pack(code);
+    auto it = std::lower_bound(sorted_.begin(), sorted_.end(), std::pair<std::uint32_t, int>(key, 0));
+    for (; it != sorted_.end() && it->first == key; ++it) f(it->second);
+  }
+
+ private:
+  static std::uint32_t pack(std::string_view code);
+  std::vector<std::string> codes_;                   // the table the index was built from
+  std::vector<std::pair<std::uint32_t, int>> sorted_;  // (packed code, site) in code order
+};
+
 // The day being read and the history of earlier days.
 struct DayState {
   Array1<double> rain{1, MAXSIT, -1.0};                  // today's value per site, -1 missing
   Array2<double> previous{1, MAXSIT, 1, MAXLAG, -1.0};   // previous(i, k): k days ago
   int yy = 0, mm = 0, dd = 0;                            // current date; yy = 0 before the first record
   int more = 1;                                          // 1 while the file has records left
+  SiteIndex sites;                                       // site lookup by code for the records
 
   // Back to the state before the first day (all missing, no date, data left).
   void reset();

@@ -8,13 +8,17 @@ bool TextIn::open(const std::string& path) {
   in_.open(path, std::ios::binary);
   line_ = 0;
   newest_ = 0;
+  pos_ = 0;
   return in_.is_open();
 }
 
 std::optional<std::string> TextIn::next() {
-  std::streamoff start = in_.tellg();
+  // Offsets are counted here rather than asked of the stream, which would cost a
+  // system call per line.
+  const std::streamoff start = pos_;
   std::string s;
   if (!std::getline(in_, s)) return std::nullopt;
+  pos_ += static_cast<std::streamoff>(s.size()) + (in_.eof() ? 0 : 1);
   if (!s.empty() && s.back() == '\r') s.pop_back();
   starts_[static_cast<std::size_t>(line_ % KEPT_STARTS)] = start;
   ++line_;
@@ -25,6 +29,7 @@ std::optional<std::string> TextIn::next() {
 void TextIn::rewind() {
   in_.clear();
   in_.seekg(0);
+  pos_ = 0;
   line_ = 0;
   newest_ = 0;  // the kept starts are refilled as the lines are read again
 }
@@ -34,7 +39,8 @@ void TextIn::backspace() {
   long target = line_ - 1;  // lines to leave read
   in_.clear();
   if (newest_ - target <= KEPT_STARTS) {
-    in_.seekg(starts_[static_cast<std::size_t>(target % KEPT_STARTS)]);
+    pos_ = starts_[static_cast<std::size_t>(target % KEPT_STARTS)];
+    in_.seekg(pos_);
     line_ = target;
     return;
   }

@@ -29,6 +29,7 @@ class TextIn {
   std::ifstream in_;
   long line_ = 0;
   long newest_ = 0;  // highest line number whose start is kept
+  std::streamoff pos_ = 0;  // offset of the next line
   std::vector<std::streamoff> starts_ = std::vector<std::streamoff>(KEPT_STARTS);
 };
 
