@@ -32,6 +32,26 @@ State& state() {
 }
 
 inline int effect(int code) { return (code < 0 ? -code : code) % 1000; }
+
+// The external predictors of one group on one date: a single missing value makes
+// the date missing for the whole group.
+struct ExternalGroup {
+  int kind;
+  bool seen = false, missing = false;
+
+  double value(int code, int dd, int mm, int yy) {
+    double v = 0.0;
+    int miss = 0;
+    extset(kind, effect(code) - 50, dd, mm, yy, code / 1000, v, miss);
+    seen = true;
+    missing = missing || miss == 1;
+    return v;
+  }
+  // Sets the group's marker, unless no predictor of the group was read.
+  void settle(int& marker) const {
+    if (seen) marker = missing ? 1 : 0;
+  }
+};
 inline bool prevday(int code) { return code >= 0 && effect(code) <= LAST_PREVDAY; }
 
 [[noreturn]] void capacity() { prgerr(" COVSET", "glm_base", 1); }
@@ -109,7 +129,7 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
 
   // Annual covariates, recomputed when the year changes.
   static Array1<double> trend(1, 3, 0.0);
-  bool ext_seen = false, ext_missing = false;
+  ExternalGroup annual{EXT_ANNUAL};
   for (int j = g1 + 1; j <= g2; ++j) {
     if (ponly && !isdef(m.theta(j, 1))) continue;
     if (yy == st.oldyr && !forced) continue;
@@ -122,21 +142,18 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
       d[0] = trend(2);
       d[1] = trend(3);
     } else {
-      int miss = 0;
-      extset(EXT_ANNUAL, e - 50, dd, mm, yy, code / 1000, value, miss);
-      ext_seen = true;
-      ext_missing = ext_missing || miss == 1;
+      value = annual.value(code, dd, mm, yy);
     }
     fill_column(covs, j, n, value);
     store_derivatives(m, j, d);
   }
   // One missing predictor of several makes the year missing.
-  if (ext_seen) st.ymiss = ext_missing ? 1 : 0;
+  annual.settle(st.ymiss);
   st.oldyr = yy;
 
   if (!ponly) {
     // Monthly covariates, recomputed when the month changes.
-    ext_seen = ext_missing = false;
+    ExternalGroup monthly{EXT_MONTHLY};
     for (int j = g2 + 1; j <= g3; ++j) {
       if (mm == st.oldmn && !forced) continue;
       const int code = m.covcod(j);
@@ -145,17 +162,14 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
       if (e < EXTERNAL_BASE) {
         monsb(value, mm, yy, e);
       } else {
-        int miss = 0;
-        extset(EXT_MONTHLY, e - 50, dd, mm, yy, code / 1000, value, miss);
-        ext_seen = true;
-        ext_missing = ext_missing || miss == 1;
+        value = monthly.value(code, dd, mm, yy);
       }
       fill_column(covs, j, n, value);
     }
-    if (ext_seen) st.mmiss = ext_missing ? 1 : 0;
+    monthly.settle(st.mmiss);
 
     // Daily covariates common to all sites, every day.
-    ext_seen = ext_missing = false;
+    ExternalGroup daily{EXT_DAILY};
     for (int j = g3 + 1; j <= g4; ++j) {
       const int code = m.covcod(j);
       if (prevday(code)) continue;
@@ -166,14 +180,11 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
         dyset(dd, mm, yy, previous, 1, trace, code, m.theta, m.pwtidx, sites, icheck, r);
         value = r[0];
       } else {
-        int miss = 0;
-        extset(EXT_DAILY, e - 50, dd, mm, yy, code / 1000, value, miss);
-        ext_seen = true;
-        ext_missing = ext_missing || miss == 1;
+        value = daily.value(code, dd, mm, yy);
       }
       fill_column(covs, j, n, value);
     }
-    if (ext_seen) st.dmiss = ext_missing ? 1 : 0;
+    daily.settle(st.dmiss);
   }
   st.oldmn = mm;
 
