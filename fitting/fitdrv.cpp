@@ -69,16 +69,6 @@ void open_external_files(const Model& model) {
   end_run(1);
 }
 
-// A question answered by one character: N or n says no.
-bool yes_unless_n(std::string_view question) {
-  Console& con = console();
-  con.blank();
-  con.blank();
-  con.line(blanks(5) + std::string(question));
-  std::string ans = con.answer();
-  return ans.empty() || (ans[0] != 'N' && ans[0] != 'n');
-}
-
 // Recomputes the design store after a change of the nonlinear parameters: the
 // transformed site attributes, then, date by date, the covariates that depend on
 // the parameters, keeping the stored values of the others.
@@ -316,10 +306,10 @@ void fit_run(const FitProgram& prog) {
   newmdl(CH_MODEL, CH_NEWMODEL, MAXPAR, model);
   ch.close(CH_NEWMODEL);
 
-  if (!yes_unless_n("Do you want a basic residual analysis (Y/N, default=Y)?")) end_run(0);
+  if (!ask_default_yes(blanks(5) + "Do you want a basic residual analysis (Y/N, default=Y)?")) end_run(0);
   ch.close(CH_RESULTS);
 
-  if (!yes_unless_n(prog.listing_question)) end_run(0);
+  if (!ask_default_yes(blanks(5) + prog.listing_question)) end_run(0);
   auto out = std::make_unique<TextOut>();
   if (!out->open(prog.listing)) {
     con.line("****ERROR**** Unable to open output file " + prog.listing);

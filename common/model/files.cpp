@@ -191,13 +191,17 @@ void readerr(const std::string& name, int line, int code) {
   end_run(1);
 }
 
-void okcont() {
+bool ask_default_yes(std::string_view question) {
   Console& con = console();
   con.blank();
   con.blank();
-  con.line("OK to continue (Y/N, default Y)?");
+  con.line(question);
   char c = first_char(con.answer());
-  if (c == 'N' || c == 'n') end_run(0);
+  return c != 'N' && c != 'n';
+}
+
+void okcont() {
+  if (!ask_default_yes("OK to continue (Y/N, default Y)?")) end_run(0);
 }
 
 void scropn(std::string_view access, std::string_view /*form*/, int record_length, int& channel) {

@@ -15,6 +15,9 @@ constexpr int STFLAG_OUTPUT = 2;
 void filchk(const std::string& name, int channel, int stflag);
 // Reports a faulty input file by error code and ends the run.
 [[noreturn]] void readerr(const std::string& name, int line, int code);
+// Asks a question whose default is yes, after two empty lines: false only when the
+// answer starts with N or n.
+bool ask_default_yes(std::string_view question);
 // "OK to continue" question: an answer starting with N or n ends the run.
 void okcont();
 // Opens an anonymous scratch store on the first free channel from channel upwards;
