@@ -12,6 +12,7 @@
 // returns r cos t and keeps r sin t for the next call. Exponentials: -mu ln u.
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 namespace rgtest {
 
@@ -68,5 +69,47 @@ class PlainRandom {
   bool have_spare_ = false;
   double spare_ = 0.0;
 };
+
+// One day of the generator with independent occurrence and independent amounts
+// (covariance v times the identity on the cube-root scale, mean m0 at every site),
+// written plainly. Vectors are indexed by site from 0. On entry rain holds observed
+// values where flags is 0; on exit every value is >= 0.
+// Order of the draws: one uniform per site to simulate, in site order, wet when it is
+// below p = 1/(1 + e^-eta) (for eta < 0 evaluated as e^eta/(1 + e^eta)); nothing else
+// if no simulated site is wet; then passes of one standard normal per simulated wet
+// site (list in site order): x = m0 + sqrt(v) u, amount = mu (x x x). The first
+// negative amount ends the pass; sites given an amount in an earlier pass keep it.
+inline void plain_independent_day(PlainRandom& r, std::vector<double>& rain, const std::vector<int>& flags,
+                                  const std::vector<double>& eta, const std::vector<double>& mu, double m0,
+                                  double v) {
+  const std::size_t n = rain.size();
+  std::vector<std::size_t> wet;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (flags[i] == 0) continue;
+    const double p = eta[i] >= 0.0 ? 1.0 / (1.0 + std::exp(-eta[i])) : std::exp(eta[i]) / (1.0 + std::exp(eta[i]));
+    rain[i] = 0.0;
+    if (r.uniform() < p) {
+      rain[i] = -1.0;
+      wet.push_back(i);
+    }
+  }
+  if (wet.empty()) return;
+  const double sd = std::sqrt(v);
+  std::vector<double> u(wet.size());
+  for (bool done = false; !done;) {
+    for (double& x : u) x = r.normal(0.0, 1.0);
+    done = true;
+    for (std::size_t k = 0; k < wet.size(); ++k) {
+      if (rain[wet[k]] >= 0.0) continue;
+      const double x = m0 + sd * u[k];
+      const double amount = mu[wet[k]] * (x * x * x);
+      if (amount < 0.0) {
+        done = false;
+        break;
+      }
+      rain[wet[k]] = amount;
+    }
+  }
+}
 
 }  // namespace rgtest

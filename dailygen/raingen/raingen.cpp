@@ -1,0 +1,241 @@
+#include "raingen.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "console.hpp"
+#include "dev_math.hpp"
+#include "files.hpp"
+#include "fixed_format.hpp"
+#include "randgen.hpp"
+#include "raingen_parts.hpp"
+#include "run_exit.hpp"
+#include "sites.hpp"
+
+namespace rg {
+
+namespace {
+
+// What the amount draw keeps between days: the factorisation for the last lists of
+// simulated wet sites and observed wet sites, reused while both lists stay the same.
+struct AmountState {
+  int oldnuw = -1;                 // simulated wet sites at the last factorisation (-1: none yet)
+  int oldnkw = -1;                 // observed wet sites at the last factorisation
+  Array1<int> oldidx{1, MAXSIT};   // simulated wet sites, then observed wet sites
+  Matrix sigma11{MAXSIT, MAXSIT};  // simulated x simulated block of cormat2
+  Matrix sigma12{MAXSIT, MAXSIT};  // simulated x observed block
+  Matrix sigma22{MAXSIT, MAXSIT};  // observed x observed block, then its inverse
+  Matrix weight{MAXSIT, MAXSIT};   // sigma12 * inverse of sigma22: regression on the observed
+  Matrix sigma{MAXSIT, MAXSIT};    // conditional covariance of the simulated, then its factor
+  int sigchk = 0;                  // 1 once the first factorisation has been checked
+  // Per-day work space.
+  Array1<int> idx{1, MAXSIT};
+  Array1<double> occ{1, MAXSIT};    // occurrence state: 1 wet, 0 dry, -1 unknown
+  Array1<double> resid{1, MAXSIT};  // observed cube-root amount minus its mean
+  Array1<double> mean{1, MAXSIT};   // conditional mean of the simulated wet sites
+  Array1<double> u{1, MAXSIT};
+  Array1<double> x{1, MAXSIT};
+};
+
+AmountState& amount_state() {
+  static AmountState s;
+  return s;
+}
+
+bool same_lists(const AmountState& s, int nuw, int nkw) {
+  if (nuw != s.oldnuw || nkw != s.oldnkw) return false;
+  for (int k = 1; k <= nuw + nkw; ++k)
+    if (s.idx(k) != s.oldidx(k)) return false;
+  return true;
+}
+
+// Blocks of cormat2 for the current lists, the regression weights on the observed wet
+// sites and the factor of the conditional covariance of the simulated wet sites.
+void factorise(AmountState& s, int nuw, int nkw, const Matrix& cormat2) {
+  s.oldnuw = nuw;
+  s.oldnkw = nkw;
+  for (int k = 1; k <= nuw + nkw; ++k) s.oldidx(k) = s.idx(k);
+  for (int j = 1; j <= nuw; ++j)
+    for (int i = 1; i <= nuw; ++i) s.sigma11(i, j) = cormat2(s.idx(i), s.idx(j));
+  for (int j = 1; j <= nkw; ++j)
+    for (int i = 1; i <= nuw; ++i) s.sigma12(i, j) = cormat2(s.idx(i), s.idx(nuw + j));
+  for (int j = 1; j <= nkw; ++j)
+    for (int i = 1; i <= nkw; ++i) s.sigma22(i, j) = cormat2(s.idx(nuw + i), s.idx(nuw + j));
+  if (nkw > 0) matinv(s.sigma22.view(), nkw, 1, 1);
+  for (int k = 1; k <= nkw; ++k)
+    for (int i = 1; i <= nuw; ++i) {
+      double a = 0.0;
+      for (int j = 1; j <= nkw; ++j) a += s.sigma12(i, j) * s.sigma22(j, k);
+      s.weight(i, k) = a;
+    }
+  for (int j = 1; j <= nuw; ++j)
+    for (int i = 1; i <= nuw; ++i) {
+      double c = s.sigma11(i, j);
+      for (int k = 1; k <= nkw; ++k) c -= s.sigma12(j, k) * s.weight(i, k);
+      s.sigma(i, j) = c;
+    }
+  Console& con = console();
+  if (s.sigchk == 0) con.line(" Checking Ansombe residual correlation structure for amounts model ...");
+  int ifail = 0;
+  choldec(s.sigma.view(), nuw, ifail);
+  if (ifail != 0) {
+    // A later failure (another set of sites) would leave a half-made factor behind:
+    // it stops the run like the first one.
+    report_not_positive_definite(ifail);
+    s.oldnuw = -1;
+    end_run(1);
+  }
+  if (s.sigchk == 0) con.line(" OK.");
+  s.sigchk = 1;
+}
+
+void independent_occurrence(Array1<double>& state, int nsites, const Array1<int>& flags, const Array1<double>& eta) {
+  for (int i = 1; i <= nsites; ++i) {
+    if (flags(i) == 0) continue;
+    const double p = wet_probability(eta(i));
+    state(i) = 0.0;
+    if (zbqlu01() < p) state(i) = 1.0;
+  }
+}
+
+}  // namespace
+
+double wet_probability(double eta) {
+  if (eta >= 0.0) return 1.0 / (1.0 + std::exp(-eta));
+  const double e = std::exp(eta);
+  return e / (1.0 + e);
+}
+
+void report_not_positive_definite(int row) {
+  Console& con = console();
+  con.blank();
+  con.line("     ****ERROR**** input correlation matrix isn't positive definite.");
+  con.line("     Problem found at " + fmt_i(row, 3) + "th site. If you are using an empirical");
+  con.line("     correlation matrix, you may need to fit a valid correlation model to");
+  con.line("     get round this problem.");
+}
+
+void check_site_arrays(std::string_view routine, int nsites, int site_capacity, std::initializer_list<bool> vectors,
+                       std::initializer_list<const Matrix*> matrices) {
+  bool ok = site_capacity == MAXSIT && nsites >= 0 && nsites <= MAXSIT;
+  for (bool v : vectors) ok = ok && v;
+  for (const Matrix* a : matrices) ok = ok && a->rows() >= nsites && a->cols() >= nsites;
+  if (!ok) prgerr(routine, "raingen", 1);
+}
+
+void check_occurrence_scheme(int spmod1) {
+  if (spmod1 == 21 || spmod1 == 22) {
+    Console& con = console();
+    con.blank();
+    con.line("****ERROR**** Spatial dependence structure " + fmt_i(spmod1, 2) +
+             " for the occurrence model is not available");
+    con.line("in this version of the simulation program. Please choose structure 0");
+    con.line("(independence) or a latent Gaussian structure (1 to 6).");
+    end_run(1);
+  }
+  if (spmod1 < 0 || spmod1 >= 20) {
+    Console& con = console();
+    con.blank();
+    con.line("****ERROR**** In routine WDALLOC, an invalid value of variable");
+    con.line("SPMOD has been found. This is a programming error - please contact DEV.");
+    end_run(1);
+  }
+}
+
+void wdalloc(Array1<double>& state, int nsites, int nobs, int /*nobswet*/, const Array1<int>& flags, int spmod1,
+             const Array1<double>& eta, const Array1<double>& /*rho1*/, const Matrix& cormat1, int site_capacity) {
+  check_occurrence_scheme(spmod1);
+  if (spmod1 == 0) {
+    independent_occurrence(state, nsites, flags, eta);
+  } else {
+    wdlg(state, nsites, nobs, flags, eta, cormat1, site_capacity);
+  }
+}
+
+void raingen(Array1<double>& rain, const Array1<int>& flags, int nsites, int spmod1, const Array1<double>& eta,
+             const Array1<double>& rho1, const Matrix& cormat1, int /*spmod2*/, const Array1<double>& mu,
+             double /*nu*/, const Matrix& cormat2, const Array1<double>& m, int site_capacity) {
+  check_site_arrays("RAINGEN", nsites, site_capacity,
+                    {covers(rain, nsites), covers(flags, nsites), covers(eta, nsites), covers(mu, nsites),
+                     covers(m, nsites)},
+                    {&cormat2});
+  AmountState& s = amount_state();
+
+  int nobs = 0;
+  for (int i = 1; i <= nsites; ++i)
+    if (flags(i) == 0) ++nobs;
+  if (nobs == nsites) return;
+
+  int nobswet = 0;
+  for (int i = 1; i <= nsites; ++i) {
+    if (flags(i) == 0) {
+      s.occ(i) = rain(i) > 0.0 ? 1.0 : 0.0;
+      if (rain(i) > 0.0) ++nobswet;
+    } else {
+      s.occ(i) = -1.0;
+    }
+  }
+  wdalloc(s.occ, nsites, nobs, nobswet, flags, spmod1, eta, rho1, cormat1, site_capacity);
+
+  // Simulated wet sites first, then observed wet sites, each in site order.
+  int nuw = 0;
+  for (int i = 1; i <= nsites; ++i) {
+    if (flags(i) == 0) continue;
+    if (std::lround(s.occ(i)) != 0) {
+      rain(i) = -1.0;
+      s.idx(++nuw) = i;
+    } else {
+      rain(i) = 0.0;
+    }
+  }
+  if (nuw == 0) return;
+  int nkw = 0;
+  for (int i = 1; i <= nsites; ++i)
+    if (flags(i) == 0 && rain(i) > 0.0) {
+      ++nkw;
+      s.idx(nuw + nkw) = i;
+      s.resid(nkw) = std::cbrt(rain(i) / mu(i)) - m(i);
+    }
+
+  if (!same_lists(s, nuw, nkw)) factorise(s, nuw, nkw, cormat2);
+
+  for (int i = 1; i <= nuw; ++i) {
+    double c = m(s.idx(i));
+    for (int k = 1; k <= nkw; ++k) c += s.weight(i, k) * s.resid(k);
+    s.mean(i) = c;
+  }
+
+  // Passes of full normal vectors until every simulated wet site has a value >= 0; a
+  // negative value abandons the pass, and sites already filled keep their amounts.
+  for (;;) {
+    for (int k = 1; k <= nuw; ++k) s.u(k) = zbqlnor(0.0, 1.0);
+    for (int k = 1; k <= nuw; ++k) {
+      double v = s.mean(k);
+      for (int l = 1; l <= k; ++l) v += s.sigma(l, k) * s.u(l);
+      s.x(k) = v;
+    }
+    bool complete = true;
+    for (int k = 1; k <= nuw; ++k) {
+      const int i = s.idx(k);
+      if (rain(i) >= 0.0) continue;
+      const double x = s.x(k);
+      const double amount = mu(i) * (x * x * x);
+      if (amount < 0.0) {
+        complete = false;
+        break;
+      }
+      rain(i) = amount + 0.0;  // a zero product is stored as +0
+    }
+    if (complete) return;
+  }
+}
+
+void raingen_restart() {
+  AmountState& s = amount_state();
+  s.oldnuw = -1;
+  s.oldnkw = -1;
+  s.sigchk = 0;
+  latent_restart();
+}
+
+}  // namespace rg

@@ -1,0 +1,28 @@
+#pragma once
+// Pieces shared by the amount and occurrence halves of the daily generator.
+#include <initializer_list>
+#include <string_view>
+
+#include "arrays.hpp"
+
+namespace rg {
+
+// Reports a correlation or covariance matrix whose Cholesky factorisation failed at
+// the given row.
+void report_not_positive_definite(int row);
+
+// True when a site vector has the entries 1 to n.
+template <class T>
+bool covers(const Array1<T>& v, int n) {
+  return v.lo() <= 1 && v.hi() >= n;
+}
+
+// Stops the run (programming error of routine) unless the capacity is MAXSIT, nsites
+// lies within it, every vector covers the sites and every matrix every site pair.
+void check_site_arrays(std::string_view routine, int nsites, int site_capacity, std::initializer_list<bool> vectors,
+                       std::initializer_list<const Matrix*> matrices);
+
+// Forgets the latent Gaussian scheme's checks and factorisations.
+void latent_restart();
+
+}  // namespace rg
