@@ -131,28 +131,10 @@ void compute_pattern(LatentState& s, PatternFactor& f, int nsites, const Array1<
       f.sim(++f.nsim) = i;
     }
   }
-  const int no = f.nobs, ns = f.nsim;
-  if (no > 0) {
-    for (int l = 1; l <= no; ++l)
-      for (int k = 1; k <= no; ++k) s.sigma22(k, l) = cormat1(f.obs(k), f.obs(l));
-    matinv(s.sigma22.view(), no, 1, 1);
-  }
-  for (int k = 1; k <= no; ++k)
-    for (int a = 1; a <= ns; ++a) s.sigma12(a, k) = cormat1(f.sim(a), f.obs(k));
-  for (int k = 1; k <= no; ++k)
-    for (int a = 1; a <= ns; ++a) {
-      double w = 0.0;
-      for (int j = 1; j <= no; ++j) w += s.sigma12(a, j) * s.sigma22(j, k);
-      f.weight(a, k) = w;
-    }
-  for (int b = 1; b <= ns; ++b)
-    for (int a = 1; a <= ns; ++a) {
-      double c = cormat1(f.sim(a), f.sim(b));
-      for (int k = 1; k <= no; ++k) c -= s.sigma12(b, k) * f.weight(a, k);
-      f.factor(a, b) = c;
-    }
+  condition_gaussian(cormat1, {f.sim.data()}, f.nsim, {f.obs.data()}, f.nobs, s.sigma12, s.sigma22, f.weight,
+                     f.factor);
   int ifail = 0;
-  choldec(f.factor.view(), ns, ifail);
+  choldec(f.factor.view(), f.nsim, ifail);
   if (ifail != 0) {
     // A half-made factor would give latent values of the wrong distribution.
     report_not_positive_definite(ifail);

@@ -22,7 +22,6 @@ struct AmountState {
   int oldnuw = -1;                 // simulated wet sites at the last factorisation (-1: none yet)
   int oldnkw = -1;                 // observed wet sites at the last factorisation
   Array1<int> oldidx{1, MAXSIT};   // simulated wet sites, then observed wet sites
-  Matrix sigma11{MAXSIT, MAXSIT};  // simulated x simulated block of cormat2
   Matrix sigma12{MAXSIT, MAXSIT};  // simulated x observed block
   Matrix sigma22{MAXSIT, MAXSIT};  // observed x observed block, then its inverse
   Matrix weight{MAXSIT, MAXSIT};   // sigma12 * inverse of sigma22: regression on the observed
@@ -49,31 +48,14 @@ bool same_lists(const AmountState& s, int nuw, int nkw) {
   return true;
 }
 
-// Blocks of cormat2 for the current lists, the regression weights on the observed wet
-// sites and the factor of the conditional covariance of the simulated wet sites.
+// Regression weights of the simulated wet sites on the observed wet sites and the
+// factor of their conditional covariance, for the current lists.
 void factorise(AmountState& s, int nuw, int nkw, const Matrix& cormat2) {
   s.oldnuw = nuw;
   s.oldnkw = nkw;
   for (int k = 1; k <= nuw + nkw; ++k) s.oldidx(k) = s.idx(k);
-  for (int j = 1; j <= nuw; ++j)
-    for (int i = 1; i <= nuw; ++i) s.sigma11(i, j) = cormat2(s.idx(i), s.idx(j));
-  for (int j = 1; j <= nkw; ++j)
-    for (int i = 1; i <= nuw; ++i) s.sigma12(i, j) = cormat2(s.idx(i), s.idx(nuw + j));
-  for (int j = 1; j <= nkw; ++j)
-    for (int i = 1; i <= nkw; ++i) s.sigma22(i, j) = cormat2(s.idx(nuw + i), s.idx(nuw + j));
-  if (nkw > 0) matinv(s.sigma22.view(), nkw, 1, 1);
-  for (int k = 1; k <= nkw; ++k)
-    for (int i = 1; i <= nuw; ++i) {
-      double a = 0.0;
-      for (int j = 1; j <= nkw; ++j) a += s.sigma12(i, j) * s.sigma22(j, k);
-      s.weight(i, k) = a;
-    }
-  for (int j = 1; j <= nuw; ++j)
-    for (int i = 1; i <= nuw; ++i) {
-      double c = s.sigma11(i, j);
-      for (int k = 1; k <= nkw; ++k) c -= s.sigma12(j, k) * s.weight(i, k);
-      s.sigma(i, j) = c;
-    }
+  condition_gaussian(cormat2, {s.idx.data()}, nuw, {s.idx.data() + nuw}, nkw, s.sigma12, s.sigma22, s.weight,
+                     s.sigma);
   Console& con = console();
   if (s.sigchk == 0) con.line(" Checking Ansombe residual correlation structure for amounts model ...");
   int ifail = 0;
@@ -104,6 +86,27 @@ double wet_probability(double eta) {
   if (eta >= 0.0) return 1.0 / (1.0 + std::exp(-eta));
   const double e = std::exp(eta);
   return e / (1.0 + e);
+}
+
+void condition_gaussian(const Matrix& cov, VecView<const int> target, int nt, VecView<const int> given, int ng,
+                        Matrix& s12, Matrix& s22, Matrix& weight, Matrix& cond) {
+  for (int l = 1; l <= ng; ++l)
+    for (int k = 1; k <= ng; ++k) s22(k, l) = cov(given(k), given(l));
+  if (ng > 0) matinv(s22.view(), ng, 1, 1);
+  for (int k = 1; k <= ng; ++k)
+    for (int a = 1; a <= nt; ++a) s12(a, k) = cov(target(a), given(k));
+  for (int k = 1; k <= ng; ++k)
+    for (int a = 1; a <= nt; ++a) {
+      double w = 0.0;
+      for (int j = 1; j <= ng; ++j) w += s12(a, j) * s22(j, k);
+      weight(a, k) = w;
+    }
+  for (int b = 1; b <= nt; ++b)
+    for (int a = 1; a <= nt; ++a) {
+      double c = cov(target(a), target(b));
+      for (int k = 1; k <= ng; ++k) c -= s12(b, k) * weight(a, k);
+      cond(a, b) = c;
+    }
 }
 
 void report_not_positive_definite(int row) {
@@ -181,7 +184,7 @@ void raingen(Array1<double>& rain, const Array1<int>& flags, int nsites, int spm
   int nuw = 0;
   for (int i = 1; i <= nsites; ++i) {
     if (flags(i) == 0) continue;
-    if (std::lround(s.occ(i)) != 0) {
+    if (std::fabs(s.occ(i)) >= 0.5) {  // the state rounds to a non-zero integer
       rain(i) = -1.0;
       s.idx(++nuw) = i;
     } else {

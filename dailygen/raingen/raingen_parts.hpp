@@ -22,6 +22,14 @@ bool covers(const Array1<T>& v, int n) {
 void check_site_arrays(std::string_view routine, int nsites, int site_capacity, std::initializer_list<bool> vectors,
                        std::initializer_list<const Matrix*> matrices);
 
+// Gaussian conditioning on a subset of variables with covariance cov: for the target
+// variables target(1..nt) given the variables given(1..ng), the regression weights
+// weight = S12 S22^-1 (nt x ng) and the conditional covariance
+// cond = S11 - S12 S22^-1 S21 (nt x nt). s12 and s22 are work space (s22 ends as the
+// inverse of the given block); an ng of 0 gives cond = S11.
+void condition_gaussian(const Matrix& cov, VecView<const int> target, int nt, VecView<const int> given, int ng,
+                        Matrix& s12, Matrix& s22, Matrix& weight, Matrix& cond);
+
 // Forgets the latent Gaussian scheme's checks and factorisations.
 void latent_restart();
 
