@@ -74,6 +74,10 @@ void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int ns
   if (nsites > site_capacity || site_capacity > MAXSIT) prgerr("DATRD", "fit_both", 1);
   TextIn& in = channels().input(channel);
   day.sites.refresh(sitcod, nsites);
+  // The date fields of the records read in this call. A failed read shows them as
+  // it left them: the last good record's date, with the fields of the failing
+  // record that were read before the fault (all 0 when the call read nothing).
+  int year = 0, month = 0, dayno = 0;
   for (;;) {
     auto line = in.next();
     if (!line) {
@@ -81,12 +85,10 @@ void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int ns
       day.more = 0;
       return;
     }
-    std::string_view text = trim_right(*line);
+    std::string_view text = *line;
     // A blank line carries no record (typically one left at the end of the file).
-    if (text.empty()) continue;
+    if (trim_right(text).empty()) continue;
 
-    // Fields are read in order; those not reached keep 0, as the message shows.
-    int year = 0, month = 0, dayno = 0;
     auto y = read_int(text, 1, 4);
     if (!y || *y < -9999 || *y > 9999) read_failure(dayno, month, year);
     year = static_cast<int>(*y);
@@ -97,15 +99,16 @@ void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int ns
     if (!d) read_failure(dayno, month, year);
     dayno = static_cast<int>(*d);
     std::string code = fmt_a(column_field(text, 9, 4), 4);
-    // A line that ends before the value field holds no value at all.
+    // A line that ends before the value field holds no value at all; a value field
+    // that is present but blank reads as 0, like every numeric field.
     if (text.size() < 13) read_failure(dayno, month, year);
     auto value = read_real(text, 13, 6, 2);
     if (!value) read_failure(dayno, month, year);
 
-    if (month < 1 || month > 12 || dayno < 1 || dayno > days_in_month(month, year))
+    // Year 0 would read as "no date yet"; years before the calendar's start are not
+    // dates at all.
+    if (year < 1 || month < 1 || month > 12 || dayno < 1 || dayno > days_in_month(month, year))
       date_failure("impossible date in input file.", dayno, month, year, code);
-    if (year < FIRST_YEAR || year > LAST_YEAR)
-      date_failure("input file has a year outside 1870 to 2069.", dayno, month, year, code);
 
     if (day.yy != 0) {
       long delta = (static_cast<long>(year) - day.yy) * 10000 + (month - day.mm) * 100 + (dayno - day.dd);

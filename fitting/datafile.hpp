@@ -16,11 +16,6 @@
 
 namespace rg {
 
-// Years the fitting programs accept: the residual analysis tabulates 1870 to 2069,
-// so records outside that range are refused when read rather than lost later.
-constexpr int FIRST_YEAR = 1870;
-constexpr int LAST_YEAR = 2069;
-
 // Small-value settings from the model's global quantities (taudef): values below
 // the positive-value threshold postiv become 0 when kind is 1 (soft: larger values
 // are reduced by it) or 2 (hard); trace is the trace threshold (kind 0).
@@ -70,8 +65,9 @@ void update(int channel, DayState& day, const Thresholds& thr, int nsites, int m
 
 // Reads all records of the current date (the first record of the file sets the date
 // when yy is 0). At the end of the file the channel is closed and day.more becomes 0.
-// A malformed record, a record out of date order or an impossible or out-of-range
-// date ends the run with a message.
+// A malformed record (a line ending before the value field included; a blank value
+// field reads 0), a record out of date order or an impossible date ends the run
+// with a message.
 void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int nsites, int site_capacity);
 
 }  // namespace rg

@@ -128,9 +128,7 @@ TEST(FittingRun, FaultyDataFilesStopWithStatusOne) {
       {"1981 1 1S001  1.00\n1981 1 2S001  1,00\n",
        "****ERROR**** while reading input file. The last successful access\nwas for data on  2/ 1/1981.\n"},
       {"1981 1 1S001  1.00\nnot a record at all\n",
-       "****ERROR**** while reading input file. The last successful access\nwas for data on  0/ 0/   0.\n"},
-      {"20700101S001  1.00\n",
-       "****ERROR**** input file has a year outside 1870 to 2069. Offending date is\n 1/ 1/2070, at site S001.\n"},
+       "****ERROR**** while reading input file. The last successful access\nwas for data on  1/ 1/1981.\n"},
       {"1981 1 1S001 -1.00\n1981 1 1S002 -1.00\n", " ****ERROR**** No data found. Check site definition/data files\n"},
       {"1981 1 1X001  1.00\n1981 1 2X001  2.00\n", " ****ERROR**** No data found. Check site definition/data files\n"},
       {"", " ****ERROR**** No data found. Check site definition/data files\n"},
@@ -236,6 +234,10 @@ TEST(OccmodelRun, EstimatesAWeightingDecayRateJointly) {
   for (std::size_t j = 0; j < ref.size(); ++j) EXPECT_NEAR(coef[j], ref[j], 1e-6) << j;
   EXPECT_NEAR(final_parameter(r.output, "Exponential decay rate"), 0.0374183896615, 6e-5);
   EXPECT_NE(r.output.find("     Log-likelihood -                  -8059.635\n"), std::string::npos);
+  // Steps that allow for the curvature of the decay rate converge about as fast as
+  // the fit with the rate fixed (4 iterations), where plain scoring steps took 12.
+  EXPECT_LE(iterations(r.output), 7);
+  EXPECT_EQ(r.output.find("Reducing step size"), std::string::npos);
 }
 
 // From a poor start the joint Gauss-Newton steps drive the Box-Cox parameter off

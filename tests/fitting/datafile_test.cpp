@@ -124,37 +124,51 @@ TEST(DataFile, RecordOutOfOrderStopsWithItsDateAndSite) {
   EXPECT_EQ(r.output, "\n\n****ERROR**** input file out of order. Offending date is\n 4/ 1/2001, at site ab01.\n");
 }
 
-TEST(DataFile, UnreadableRecordsShowTheFieldsReadSoFar) {
+TEST(DataFile, UnreadableRecordsShowTheDateAsTheFailedReadLeftIt) {
   const std::string head = "\n\n****ERROR**** while reading input file. The last successful access\nwas for data on ";
   // A letter in the value field: the record's own date is shown.
   auto r = walk_failing("2001 1 5AB01  1.00\n2001 1 6AB01  1.x0\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, head + " 6/ 1/2001.\n");
-  // A letter in the month field: only the year had been read.
-  r = walk_failing("2001 1 5AB01  1.00\n2001x16AB01  1.00\n");
-  EXPECT_EQ(r.output, head + " 0/ 0/2001.\n");
+  // A letter in the month field: the year of the failing record, month and day of
+  // the last good record read in the same call.
+  r = walk_failing("2001 1 5AB01  1.00\n2002x16AB01  1.00\n");
+  EXPECT_EQ(r.output, head + " 5/ 1/2002.\n");
+  // Nothing readable: the last good record's date.
+  r = walk_failing("2001 1 5AB01  1.00\nnot a record\n");
+  EXPECT_EQ(r.output, head + " 5/ 1/2001.\n");
+  // The call for 6 January read its own record before the fault, not 5 January's.
+  r = walk_failing("2001 1 5AB01  1.00\n2001 1 6AB01  1.00\nnot a record\n");
+  EXPECT_EQ(r.output, head + " 6/ 1/2001.\n");
+  // Nothing good read in the call at all.
+  r = walk_failing("x001 1 5AB01  1.00\n");
+  EXPECT_EQ(r.output, head + " 0/ 0/   0.\n");
   // A line that stops before the value field is malformed, not a dry day.
   r = walk_failing("2001 1 5AB01  1.00\n2001 1 6AB01\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, head + " 6/ 1/2001.\n");
 }
 
-TEST(DataFile, ImpossibleAndOutOfRangeDatesAreRefused) {
+TEST(DataFile, BlankValueFieldReadsAsDry) {
+  auto days = walk("2001 1 5AB01      \n2001 1 6AB01 \n2001 1 7AB01    \r\n");
+  ASSERT_EQ(days.size(), 3u);
+  EXPECT_EQ(days[0], "05/01/2001 0 -1");
+  EXPECT_EQ(days[1], "06/01/2001 0 -1");
+  EXPECT_EQ(days[2], "07/01/2001 0 -1");
+}
+
+TEST(DataFile, ImpossibleDatesAreRefusedAndAnyCalendarYearIsRead) {
   auto r = walk_failing("2001 1 5AB01  1.00\n2001 232AB01  1.00\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "\n\n****ERROR**** impossible date in input file. Offending date is\n32/ 2/2001, at site AB01.\n");
-  r = walk_failing("20701231AB01  1.00\n");
+  r = walk_failing("   0 1 1AB01  1.00\n");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output,
-            "\n\n****ERROR**** input file has a year outside 1870 to 2069. Offending date is\n31/12/2070, at site AB01.\n");
-  r = walk_failing("1869 1 1AB01  1.00\n");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find(" 1/ 1/1869, at site AB01."), std::string::npos);
-  // The limits themselves are accepted.
-  auto days = walk("18700101AB01  1.00\n");
-  EXPECT_EQ(days[0], "01/01/1870 1 -1");
-  days = walk("20691231AB01  1.00\n");
-  EXPECT_EQ(days[0], "31/12/2069 1 -1");
+  EXPECT_EQ(r.output, "\n\n****ERROR**** impossible date in input file. Offending date is\n 1/ 1/   0, at site AB01.\n");
+  // Years outside the range of the residual analysis's yearly table are data too.
+  auto days = walk("18691231AB01  1.00\n");
+  EXPECT_EQ(days[0], "31/12/1869 1 -1");
+  days = walk("20700101AB01  1.00\n");
+  EXPECT_EQ(days[0], "01/01/2070 1 -1");
 }
 
 TEST(DataFile, EmptyFileEndsAtOnceWithoutADate) {
