@@ -62,12 +62,12 @@ TextIn& file_on(int channel, std::string_view routine) {
 
 [[noreturn]] void unexpected(int kind, long line, int width) {
   console().line(std::string("****ERROR**** unexpected error in ") + WORD[kind] + " input data file at line " +
-                 fmt_i(line, width) + ".");
+                 fmt_iw(line, width) + ".");
   end_run(1);
 }
 
 [[noreturn]] void wrong_date(int kind, long line) {
-  console().line("****ERROR**** line " + fmt_i(line, 5) + " of " + WORD[kind] + " input data file carries incorrect date.");
+  console().line("****ERROR**** line " + fmt_iw(line, 5) + " of " + WORD[kind] + " input data file carries incorrect date.");
   end_run(1);
 }
 

@@ -25,6 +25,11 @@ std::string non_finite(double v, int w) {
 
 std::string fmt_i(long long v, int w) { return right(std::to_string(v), w); }
 
+std::string fmt_iw(long long v, int w) {
+  std::string s = std::to_string(v);
+  return static_cast<int>(s.size()) >= w ? s : right(s, w);
+}
+
 std::string fmt_f(double v, int w, int d) {
   if (!std::isfinite(v)) return non_finite(v, w);
   if (std::fabs(v) >= 1e300) return stars(w);

@@ -8,6 +8,9 @@ namespace rg {
 
 // Integer right-justified in w columns.
 std::string fmt_i(long long v, int w);
+// Integer right-justified in w columns, or in as many as it needs when it does not
+// fit: for line numbers in messages, which must stay readable in long files.
+std::string fmt_iw(long long v, int w);
 // Fixed-point with d decimals right-justified in w columns. A leading "0" before the
 // decimal point is dropped when that is what makes the value fit.
 std::string fmt_f(double v, int w, int d);

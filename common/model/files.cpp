@@ -54,7 +54,7 @@ void filchk(const std::string& name, int channel, int stflag) {
 void readerr(const std::string& name, int line, int code) {
   Console& con = console();
   const std::string file = fmt_a(name, 12);
-  auto ln = [&](int w) { return fmt_i(line, w); };
+  auto ln = [&](int w) { return fmt_iw(line, w); };
   if (code != 38 && code != 39) con.blank();
   switch (code) {
     case 1:

@@ -10,6 +10,9 @@ TEST(FixedFormat, IntegersRightJustifiedAndStarsWhenTooWide) {
   EXPECT_EQ(fmt_i(100, 2), "**");
   EXPECT_EQ(fmt_i(-100, 3), "***");
   EXPECT_EQ(fmt_i(0, 1), "0");
+  // The widening form keeps the field when the number fits.
+  EXPECT_EQ(fmt_iw(41, 3), " 41");
+  EXPECT_EQ(fmt_iw(1234, 3), "1234");
 }
 
 TEST(FixedFormat, FixedPointRoundsAndKeepsWidth) {

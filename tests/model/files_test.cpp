@@ -78,13 +78,16 @@ TEST(Readerr, MessagesPlaceLineAndFileFields) {
             "This *may* (but no promises!) be because you have at least one empty\n"
             "line at the end of the file. If this is the case, delete the \n"
             "offending line(s) and try again.\n");
-  // Code 4 prints the file before the count; a 2-column line field overflows to "**".
+  // Code 4 prints the file before the count; a line number too wide for its field
+  // widens it, so the line can be found.
   EXPECT_EQ(capture([] { readerr("gammamdl.def", 47, 4); }).output,
             "\n****ERROR**** There is a problem with input file gammamdl.def - my guess is\n"
             "the number of header rows is wrong. There should be 47 - see the examples\n"
             "in the program distribution for a correct specification.\n");
   EXPECT_EQ(capture([] { readerr("gaugvals.dat", 100, 3); }).output,
-            "\n****ERROR**** Line ** of file gaugvals.dat is out of order\n");
+            "\n****ERROR**** Line 100 of file gaugvals.dat is out of order\n");
+  EXPECT_EQ(capture([] { readerr("cor_gamm.dat", 12345, 2); }).output.substr(0, 64),
+            "\n****ERROR**** Input error while reading line 12345 of file cor_");
   EXPECT_EQ(capture([] { readerr("x", 19810101, 60); }).output,
             "\n****ERROR**** Missing external predictor data (current date is 19810101)\n");
   EXPECT_EQ(capture([] { readerr("x", 9, 46); }).output,
