@@ -6,6 +6,7 @@
 #include "channels.hpp"
 #include "files.hpp"
 #include "fixed_format.hpp"
+#include "fixed_parse.hpp"
 
 namespace rg {
 
@@ -14,6 +15,31 @@ namespace {
 bool fits(const std::string& s) { return s.find('*') == std::string::npos; }
 
 std::string head(int type, double value) { return fmt_i(type, 5) + value_field(value); }
+
+// Whether main effect i has a nonlinear parameter marked for estimation: the model
+// reader refuses such a parameter when the covariate's coefficient reads as 0.
+bool estimates_parameter(const Model& m, int i) {
+  if (i < 1 || i > m.np(4)) return false;
+  for (int p = 1; p <= MAXNLP; ++p)
+    if (isdef(m.theta(i, p)) && m.nlstat(i, p) != 0) return true;
+  return false;
+}
+
+// The value field of main effect i's coefficient: as any value, except that a
+// non-zero coefficient of a covariate with an estimated parameter that would round
+// to 0.0000 keeps its leading digits in exponent form, so the file reads back.
+std::string coefficient_field(const Model& m, int i) {
+  const double v = m.beta(i);
+  std::string s = value_field(v);
+  if (v == 0.0 || !estimates_parameter(m, i) || parse_real(s, 4).value_or(0.0) != 0.0) return s;
+  for (int d = 5; d >= 1; --d) {
+    std::string e = fmt_e(v, 10, d);
+    if (fits(e) && parse_real(e, 4).value_or(0.0) != 0.0) return e;
+  }
+  return s;
+}
+
+std::string coefficient_head(int type, const Model& m, int i) { return fmt_i(type, 5) + coefficient_field(m, i); }
 
 std::string cut(const std::string& s, std::size_t n) { return fmt_a(s, static_cast<int>(n)); }
 
@@ -45,39 +71,39 @@ void newmdl(int chold, int chnew, int capacity, const Model& m) {
   out.line(std::string(20, '%') + "LINE NOT CURRENTLY USED" + std::string(20, '%'));
   out.line(fmt_a(m.mdltit, TXTLEN));
 
-  auto l1 = [&](int type, double v, int c1, int i) {
-    out.line(head(type, v) + fmt_i(c1, 5) + blanks(10) + cut(m.covtxt(i), 40) + " " + fmt_i(i, 3));
+  auto l1 = [&](int type, int c1, int i) {
+    out.line(coefficient_head(type, m, i) + fmt_i(c1, 5) + blanks(10) + cut(m.covtxt(i), 40) + " " + fmt_i(i, 3));
   };
-  auto l2 = [&](int type, double v, int c1, int c2, int i) {
-    out.line(head(type, v) + fmt_i(c1, 5) + fmt_i(c2, 5) + blanks(5) + cut(m.covtxt(i), 40) + " " + fmt_i(i, 3));
+  auto l2 = [&](int type, int c1, int c2, int i) {
+    out.line(coefficient_head(type, m, i) + fmt_i(c1, 5) + fmt_i(c2, 5) + blanks(5) + cut(m.covtxt(i), 40) + " " + fmt_i(i, 3));
   };
-  auto l3 = [&](int type, double v, int c1, int c2, int c3, int i) {
-    out.line(head(type, v) + fmt_i(c1, 5) + fmt_i(c2, 5) + fmt_i(c3, 5) + cut(m.covtxt(i), 40) + " " + fmt_i(i, 3));
+  auto l3 = [&](int type, int c1, int c2, int c3, int i) {
+    out.line(coefficient_head(type, m, i) + fmt_i(c1, 5) + fmt_i(c2, 5) + fmt_i(c3, 5) + cut(m.covtxt(i), 40) + " " + fmt_i(i, 3));
   };
   const int np1 = m.np(1), np2 = m.np(2), np3 = m.np(3), np4 = m.np(4), np5 = m.np(5), np6 = m.np(6);
 
   out.line(head(0, m.beta(0)) + blanks(15) + cut(m.covtxt(0), 40));
   for (int i = 1; i <= np1; ++i) {
-    if (m.sitxfm(i, 2) != 0) l2(1, m.beta(i), m.sitxfm(i, 1), m.sitxfm(i, 2), i);
-    else l1(1, m.beta(i), m.covcod(i), i);
+    if (m.sitxfm(i, 2) != 0) l2(1, m.sitxfm(i, 1), m.sitxfm(i, 2), i);
+    else l1(1, m.covcod(i), i);
   }
   for (int i = np1 + 1; i <= np3; ++i) {
     int type = i <= np2 ? 2 : 3;
     int c = m.covcod(i);
-    if (std::abs(c) % 1000 < 51) l1(type, m.beta(i), c, i);
-    else l2(type, m.beta(i), std::abs(c) % 1000, c / 1000, i);
+    if (std::abs(c) % 1000 < 51) l1(type, c, i);
+    else l2(type, std::abs(c) % 1000, c / 1000, i);
   }
   bool first_lag = true;
   for (int i = np3 + 1; i <= np4; ++i) {
     int c = m.covcod(i), k = std::abs(c) % 1000;
     if (k <= 10) {
-      if (first_lag) l3(4, m.beta(i), k, c / 1000, m.mxlag, i);
-      else l2(4, m.beta(i), k, c / 1000, i);
+      if (first_lag) l3(4, k, c / 1000, m.mxlag, i);
+      else l2(4, k, c / 1000, i);
       first_lag = false;
     } else if (k <= 50) {
-      l1(4, m.beta(i), k, i);
+      l1(4, k, i);
     } else {
-      l2(4, m.beta(i), k, c / 1000, i);
+      l2(4, k, c / 1000, i);
     }
   }
   for (int i = np4 + 1; i <= np5; ++i) {

@@ -165,3 +165,26 @@ TEST(Newmdl, ObservedCorrelationStructureEndsTheFile) {
   ASSERT_EQ(lines.size(), 51u);
   EXPECT_EQ(lines[50], "   10    0.0000    1          Observed residual correlation structure");
 }
+
+// The reader refuses to estimate a parameter of a covariate whose coefficient is 0,
+// so such a coefficient that rounds to 0.0000 is written in exponent form.
+TEST(Newmdl, TinyCoefficientOfAnEstimatedTransformationReadsBack) {
+  rgtest::TempDir dir;
+  dir.write("old.def", header("first") +
+                           "    0    0.5000    0    0    0\n"
+                           "    1    0.2500    3    1    0\n"
+                           "    1    0.2500    3    0    0\n"
+                           "    7    0.5000    1    1    1\n"
+                           "    9    0.7500    0    0    0\n");
+  Model m = read_model("old.def", RSP_AMOUNT);
+  m.beta(1) = -0.0000312345;
+  m.beta(2) = 0.00002;  // no estimated parameter: rounds to 0 as any value
+  auto lines = rgtest::lines(write_back(m));
+  ASSERT_EQ(lines.size(), 53u);
+  EXPECT_EQ(lines[49].substr(0, 15), "    1-.3123E-04");
+  EXPECT_EQ(lines[50].substr(0, 15), "    1    0.0000");
+  Model back = read_model("new.def", RSP_AMOUNT);
+  EXPECT_DOUBLE_EQ(back.beta(1), -0.00003123);
+  EXPECT_EQ(back.nlstat(1, 1), 1);
+  EXPECT_EQ(back.np(7), 3);
+}
