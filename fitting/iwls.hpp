@@ -73,7 +73,7 @@ struct IwlsResult {
   double deviance = 0.0;
   double lr = 0.0;           // 2 (loglik - loglik0)
   double lradj = 0.0;        // dependence-adjusted statistic (spmod != 0)
-  double lrscale = 1.0;      // secondary scale factor a/b of the adjusted statistic
+  double lrscale = 1.0;      // secondary scale factor a/b of the adjusted statistic (NaN: 0/0, not applied)
   double nu_moment = -1.0;   // moment estimate of the gamma shape
   double nu_ml = -1.0;       // maximum-likelihood estimate of the gamma shape
   double maxscore = 0.0;     // largest standardised score and its position (1 = constant)

@@ -2,6 +2,8 @@
 // statistics and the covariance matrix of the estimates.
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "files.hpp"
 #include "fixed_format.hpp"
 #include "iwls.hpp"
+#include "nlcurv.hpp"
 #include "run_exit.hpp"
 
 namespace rg {
@@ -52,21 +55,13 @@ constexpr double SINGULAR_RATIO = 1.0e-11;
 }
 
 // Cholesky factor of a symmetric positive-definite matrix (upper triangle given) in
-// place; any failure is reported by the caller's message through fail(row).
-template <class F>
-void cholesky(Matrix& a, int n, F fail) {
+// place; a failure, or a zero pivot (a singular matrix), is reported as by matinv.
+void cholesky(Matrix& a, int n) {
   int ifail = 0;
   choldec(a.view(), n, ifail);
-  if (ifail != 0) fail(ifail);
-  for (int i = 1; i <= n; ++i)
-    if (a(i, i) == 0.0) fail(i);
-}
-
-void cholesky_failure(int row) {
-  Console& con = console();
-  con.line("****ERROR**** in routine IWLS, a covariance matrix isn't positive definite so");
-  con.line("Cholesky decomposition won't work. Problem found on row " + fmt_i(row, 3) + ".");
-  end_run(1);
+  for (int i = 1; i <= n && ifail == 0; ++i)
+    if (a(i, i) == 0.0) ifail = i;
+  if (ifail != 0) not_positive_definite(ifail);
 }
 
 }  // namespace
@@ -112,6 +107,16 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
   for (int j = 0; j <= m; ++j) beta0(j) = beta(j);
 
   Matrix a(n, n);
+  // With estimated nonlinear parameters the steps solve with the information
+  // corrected for their curvature; afull keeps the information the factor replaces.
+  std::optional<NlCurvature> curvature;
+  Matrix afull;
+  Array1<double> phi;
+  if (nonlinear) {
+    curvature.emplace(n, np6 + 2);
+    afull = Matrix(n, n);
+    phi = Array1<double>(1, n);
+  }
   Array1<double> xwz(1, n), score(1, n), sqdiag(1, n), betaold(1, n), step(1, n), sol(1, n);
   std::array<double, MAXPAR + 1> dayscore{};
   double x0 = 0.0, x1 = 1.0, x2 = 1.0, y0 = 0.0, y1 = 0.0, y2 = 0.0;  // step bracket; x2 is the step length
@@ -233,6 +238,11 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
         for (int j = 1; j <= n; ++j) sqdiag(j) = std::sqrt(a(j, j));
         for (int j = 1; j <= n; ++j)
           for (int i = 1; i < j; ++i) a(j, i) = a(i, j);
+        if (curvature) {
+          for (int j = 1; j <= n; ++j) phi(j) = beta(j - 1);
+          curvature->observe(phi, score, a);
+          afull = a;
+        }
         int ifail = 0;
         choldec(a.view(), n, ifail);
         if (ifail != 0) singular(ifail);
@@ -284,14 +294,21 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
         betaold(j) = beta(j - 1);
         sol(j) = xwz(j);
       }
-      utsolv(a.view(), sol.view(), sol.view(), 0, n);
-      utsolv(a.view(), sol.view(), sol.view(), 1, n);
+      if (curvature && curvature->step(afull, score, sol)) {
+        for (int j = 1; j <= n; ++j) sol(j) += betaold(j);
+      } else {
+        utsolv(a.view(), sol.view(), sol.view(), 0, n);
+        utsolv(a.view(), sol.view(), sol.view(), 1, n);
+      }
       for (int j = 1; j <= n; ++j) {
         step(j) = sol(j) - betaold(j);
         beta(j - 1) = sol(j);
       }
       r = 0;
     } else {
+      // The step lowered the likelihood: shorten it, and start the curvature
+      // estimate afresh from the points that follow.
+      if (curvature) curvature->forget();
       ++r;
       if (r == 1) y1 = ll;
       else y2 = ll;
@@ -360,7 +377,7 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
     Matrix ua = h;
     for (int j = 1; j <= n; ++j)
       for (int i = j + 1; i <= n; ++i) ua(i, j) = 0.0;
-    cholesky(ua, n, cholesky_failure);
+    cholesky(ua, n);
     Matrix c(n, n);
     double cscale = rsptyp == RSP_AMOUNT ? 1.0 / std::sqrt(model.nu) : 1.0;
     for (int j = 1; j <= n; ++j)
@@ -400,36 +417,42 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
     if (!zero.empty()) {
       const int nz = static_cast<int>(zero.size());
       Matrix vz(nz, nz);
-      Array1<double> bz(1, nz), sz(1, nz);
+      Array1<double> bz(1, nz);
       for (int i = 1; i <= nz; ++i) {
         bz(i) = beta(zero[static_cast<std::size_t>(i - 1)]);
         for (int j = 1; j <= nz; ++j)
           vz(i, j) = cov(zero[static_cast<std::size_t>(i - 1)] + 1, zero[static_cast<std::size_t>(j - 1)] + 1);
       }
-      cholesky(vz, nz, cholesky_failure);
-      utsolv(vz.view(), sz.view(), bz.view(), 0, nz);
+      matinv(vz.view(), nz, 1, 1);
       double qa = 0.0;
-      for (int i = 1; i <= nz; ++i) qa += sz(i) * sz(i);
+      for (int i = 1; i <= nz; ++i)
+        for (int j = 1; j <= nz; ++j) qa += bz(i) * vz(i, j) * bz(j);
       double qb = 0.0;
       for (int i = 1; i <= n; ++i)
         for (int j = 1; j <= n; ++j) qb += g(i) * h(i, j) * g(j);
-      // With the fit at the initial values there is nothing to scale (and the
-      // statistic is 0 anyway).
-      ratio = qb > 0.0 ? qa / qb : 1.0;
+      // Both forms vanish when the estimates equal the initial values: the scale
+      // factor is then 0/0, undefined, and is said to be so rather than invented.
+      ratio = qb > 0.0 ? qa / qb : std::numeric_limits<double>::quiet_NaN();
     }
+    const bool undefined = std::isnan(ratio);
     out.lrscale = ratio;
-    out.lradj = ratio * 2.0 * (ll - llstar);
+    out.lradj = (undefined ? 1.0 : ratio) * 2.0 * (ll - llstar);
     std::string adj = label("Dependence-adjusted LR statistic - ", 54) + fmt_f(out.lradj, 10, 4);
     con.line(adj);
     res.line(adj);
-    if (!zero.empty()) {
-      std::string l1 = Fields().x(8).t("NB incorporates secondary adjustment for").str();
-      std::string l2 = Fields().x(8).t("hypothesis testing, since initial coefficient").str();
-      std::string l3 = fmt_a(std::string(8, ' ') + "vector contained zeroes: scale factor was", 57) + fmt_f(ratio, 7, 5);
-      for (const auto* l : {&l1, &l2, &l3}) {
-        con.line(*l);
-        res.line(*l);
-      }
+    std::vector<std::string> nb;
+    if (undefined) {
+      nb = {Fields().x(8).t("NB secondary adjustment for hypothesis testing").str(),
+            Fields().x(8).t("(initial coefficient vector contained zeroes)").str(),
+            Fields().x(8).t("is undefined (0/0) and was not applied.").str()};
+    } else if (!zero.empty()) {
+      nb = {Fields().x(8).t("NB incorporates secondary adjustment for").str(),
+            Fields().x(8).t("hypothesis testing, since initial coefficient").str(),
+            fmt_a(std::string(8, ' ') + "vector contained zeroes: scale factor was", 57) + fmt_f(ratio, 7, 5)};
+    }
+    for (const auto& l : nb) {
+      con.line(l);
+      res.line(l);
     }
   }
   if (rsptyp == RSP_AMOUNT && trace > 0.0) {

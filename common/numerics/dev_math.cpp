@@ -207,6 +207,13 @@ void lubksb(MatRef a, int n, VecView<int> indx, VecRef b) {
   }
 }
 
+void not_positive_definite(int row) {
+  console().line("****ERROR**** in MATINV, matrix isn't positive definite so Cholesky");
+  console().line("decomposition (METHOD=1) won't work. Problem found on row " + row3(row) + ".");
+  console().line("If matrix is correct, try METHOD=2.");
+  end_run(1);
+}
+
 void matinv(MatRef a, int n, int ifact, int method) {
   if (n > MAXDIM) {
     console().line("****ERROR**** in MATINV, insufficient local storage has been allocated.");
@@ -220,12 +227,7 @@ void matinv(MatRef a, int n, int ifact, int method) {
     // A zero diagonal in the factor means a singular matrix: no inverse exists.
     for (int i = 1; i <= n && ifail == 0; ++i)
       if (a(i, i) == 0.0) ifail = i;
-    if (ifail != 0) {
-      console().line("****ERROR**** in MATINV, matrix isn't positive definite so Cholesky");
-      console().line("decomposition (METHOD=1) won't work. Problem found on row " + row3(ifail) + ".");
-      console().line("If matrix is correct, try METHOD=2.");
-      end_run(1);
-    }
+    if (ifail != 0) not_positive_definite(ifail);
     utinv(a, w, n);
     for (int j = 1; j <= n; ++j) {
       for (int i = 1; i <= j; ++i) {

@@ -26,6 +26,9 @@ void ludcmp(MatRef a, int n, VecView<int> indx, double& d);
 void lubksb(MatRef a, int n, VecView<int> indx, VecRef b);
 // Inverse in place: method 1 through Cholesky, otherwise through LU.
 void matinv(MatRef a, int n, int ifact, int method);
+// The report of a failed Cholesky factorisation in matinv (row of the failing
+// pivot); ends the run. For callers that factorise a matrix of the same kind.
+[[noreturn]] void not_positive_definite(int row);
 
 double gammln(double x, int& ifail);
 double gamma(double x, int& ifail);

@@ -167,6 +167,22 @@ TEST(FitReference, IterationLimitZeroEvaluatesTheInitialValues) {
             std::string::npos);
 }
 
+// Stopped at the initial values, which hold zeros, both quadratic forms of the
+// secondary adjustment vanish: the run says the scale is undefined, not 1.
+TEST(FitReference, SecondaryAdjustmentAtTheInitialValuesIsUndefined) {
+  Fit fit = fit_example(occurrence_program(), false, 0);
+  EXPECT_TRUE(std::isnan(fit.res.lrscale));
+  EXPECT_DOUBLE_EQ(fit.res.lradj, 0.0);
+  const std::string said =
+      "     Dependence-adjusted LR statistic -                   0.0000\n"
+      "        NB secondary adjustment for hypothesis testing\n"
+      "        (initial coefficient vector contained zeroes)\n"
+      "        is undefined (0/0) and was not applied.\n";
+  EXPECT_NE(fit.console.find(said), std::string::npos) << fit.console;
+  EXPECT_NE(fit.results.find(said), std::string::npos);
+  EXPECT_EQ(fit.results.find("scale factor was"), std::string::npos);
+}
+
 TEST(FitReference, ResultsFileCarriesTheIterationsAndTheSummary) {
   Fit fit = fit_example(amount_program(), true);
   auto lines = rgtest::lines(fit.results);
