@@ -11,6 +11,7 @@
 #include "fixed_format.hpp"
 #include "iwls.hpp"
 #include "newmdl.hpp"
+#include "resid.hpp"
 #include "run_exit.hpp"
 #include "spatial.hpp"
 #include "stores.hpp"
@@ -297,8 +298,9 @@ void fit_run(const FitProgram& prog) {
     rebuild = std::make_unique<DesignRebuild>(prog, sites, thr, m, nrec, chdes);
     rebuild->setup(model);
   }
-  iwls(prog.rsptyp, model, m, nrec, sites.nsites, MAXSIT, MAXPAR, se, setheta, maxit, chdes, chfit, CH_RESULTS,
-       sites.attnam, rebuild.get());
+  const IwlsResult fit = iwls(prog.rsptyp, model, m, nrec, sites.nsites, MAXSIT, MAXPAR, se, setheta, maxit, chdes,
+                              chfit, CH_RESULTS,
+                              sites.attnam, rebuild.get());
   // The inter-site dependence of the residuals is estimated here once that
   // estimation exists; until then rho keeps the values of the definition.
 
@@ -307,6 +309,8 @@ void fit_run(const FitProgram& prog) {
   ch.close(CH_NEWMODEL);
 
   if (!ask_default_yes(blanks(5) + "Do you want a basic residual analysis (Y/N, default=Y)?")) end_run(0);
+  // Amounts: the moment estimate of the shape from the fit; occurrence has none (1).
+  resid(prog.rsptyp, amounts ? fit.nu_moment : 1.0, m + 1, nrec, chfit, CH_RESULTS, sites, sites.nsites, MAXSIT);
   ch.close(CH_RESULTS);
 
   if (!ask_default_yes(blanks(5) + prog.listing_question)) end_run(0);
