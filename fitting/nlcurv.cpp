@@ -15,7 +15,7 @@ constexpr double PIVOT_RATIO = 1.0e-11;
 }  // namespace
 
 NlCurvature::NlCurvature(int n, int first)
-    : n_(n), first_(first), phi_(1, n), u_(1, n), s_(1, n), r_(1, n), a_(n, n), c_(n, n), work_(n, n) {}
+    : n_(n), first_(first), phi_(1, n), u_(1, n), s_(1, n), ws_(1, n), r_(1, n), a_(n, n), c_(n, n), work_(n, n) {}
 
 void NlCurvature::forget() {
   c_.fill(0.0);
@@ -26,14 +26,18 @@ void NlCurvature::observe(const Array1<double>& phi, const Array1<double>& u, co
   // The first move, from the initial values, is rarely local enough to tell the
   // curvature; the estimate starts with the second.
   if (have_prev_ && ++pairs_ > 1) {
-    double st2 = 0.0, pt2 = 0.0;
+    // Moves are measured in the metric of the information, w_t = a(t, t), so that
+    // the update does not depend on the parameters' units.
+    double st2 = 0.0, raw = 0.0, pt2 = 0.0;
     for (int i = 1; i <= n_; ++i) s_(i) = phi(i) - phi_(i);
     for (int t = first_; t <= n_; ++t) {
-      st2 += s_(t) * s_(t);
+      ws_(t) = a(t, t) * s_(t);
+      st2 += ws_(t) * s_(t);
+      raw += s_(t) * s_(t);
       pt2 += phi(t) * phi(t);
     }
     // A move of the parameters lost in rounding says nothing about the curvature.
-    if (std::isfinite(st2) && st2 > 1.0e-24 * (1.0 + pt2)) {
+    if (std::isfinite(st2) && st2 > 0.0 && raw > 1.0e-24 * (1.0 + pt2)) {
       // Secant residual: what the change of the score shows beyond the information,
       // taken as the mean of its values at both ends (trapezoid rule along the move).
       for (int i = 1; i <= n_; ++i) {
@@ -42,12 +46,12 @@ void NlCurvature::observe(const Array1<double>& phi, const Array1<double>& u, co
         r_(i) = u_(i) - u(i) - as;
       }
       // Coefficient rows of the parameter columns: each row's residual is spread
-      // over the parameter columns in proportion to their moves.
+      // over the parameter columns (least change in the information metric).
       for (int i = 1; i < first_; ++i) {
         double e = r_(i);
         for (int t = first_; t <= n_; ++t) e -= c_(i, t) * s_(t);
         for (int t = first_; t <= n_; ++t) {
-          c_(i, t) += e * s_(t) / st2;
+          c_(i, t) += e * ws_(t) / st2;
           c_(t, i) = c_(i, t);
         }
       }
@@ -63,7 +67,7 @@ void NlCurvature::observe(const Array1<double>& phi, const Array1<double>& u, co
       }
       for (int t = first_; t <= n_; ++t)
         for (int q = first_; q <= n_; ++q)
-          c_(t, q) += (e(t) * s_(q) + s_(t) * e(q)) / st2 - es * s_(t) * s_(q) / (st2 * st2);
+          c_(t, q) += (e(t) * ws_(q) + ws_(t) * e(q)) / st2 - es * ws_(t) * ws_(q) / (st2 * st2);
       have_estimate_ = true;
     }
   }

@@ -39,7 +39,7 @@ class NlCurvature {
   int n_, first_;
   bool have_prev_ = false, have_estimate_ = false;
   int pairs_ = 0;
-  Array1<double> phi_, u_, s_, r_;
+  Array1<double> phi_, u_, s_, ws_, r_;
   Matrix a_, c_, work_;  // information of the previous pass, correction, factor
 };
 
