@@ -198,6 +198,14 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
     return;
   }
 
+  // An equal-weight mean over the network is the same at every site of the day:
+  // its sums are formed once here, not once per site.
+  std::array<NetworkMean, MAXPAR + 1> net;
+  for (int j = g3 + 1; j <= g4; ++j) {
+    const int code = m.covcod(j);
+    if (prevday(code) && scheme[j] == 1 && (!ponly || estimated[j])) prvnet(previous, n, trace, code, net[j]);
+  }
+
   for (int s = 1; s <= n; ++s) {
     if (!reset && missing(s) == 1) continue;
 
@@ -227,7 +235,7 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
       if (!prevday(code)) continue;
       if (ponly && !estimated[j]) continue;
       std::array<double, 4> r{};
-      dyset(dd, mm, yy, previous, s, trace, code, m.theta, m.pwtidx, sites, icheck, r);
+      dyset(dd, mm, yy, previous, s, trace, code, m.theta, m.pwtidx, sites, icheck, r, &net[j]);
       covs(s, j) = r[0];
       const int w = scheme[j];
       if (w == 0) continue;

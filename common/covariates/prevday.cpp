@@ -275,9 +275,47 @@ void check_scheme(int scheme, const Array2<double>& theta, const Array2<int>& pw
   if (icheck == 0) thtchk(theta, pwtidx(scheme, 1), WTSNPAR[scheme], maxpar);
 }
 
-// Value of previous-day predictor `code` at site i.
+// No site with a value and a positive weight (w null: every weight 1) had a day that
+// was not wet among the last `lag` days.
+bool weighted_all_wet(const Matrix& previous, int n, int lag, const double* w) {
+  const double* y = &previous(1, lag);
+  for (int j = 1; j <= n; ++j) {
+    if (y[j - 1] < 0.0) continue;
+    const double wj = w ? w[j - 1] : 1.0;
+    if (wj > 0.0 && !all_wet(previous, j, lag)) return false;
+  }
+  return true;
+}
+
+// The values an average takes over the network: raw for order 1, transformed for
+// order 0 (missing sites hold a placeholder, they never enter a sum). nwarn counts
+// the logarithms of non-positive values, each of which prints a warning per use.
+const double* values_to_average(const Matrix& previous, int n, double trace, int k, int xfm, int order, int& nwarn) {
+  const double* y = &previous(1, k);
+  nwarn = 0;
+  if (order == 0 && (xfm == 1 || xfm == 2)) {
+    const ValueTable& vt = log_values(xfm, previous, k, n);
+    nwarn = vt.nwarn;
+    return vt.v.data();
+  }
+  if (order == 0 && xfm != 0) {
+    static double buf[MAXSIT];
+    for (int j = 1; j <= n; ++j) buf[j - 1] = y[j - 1] < 0.0 ? 0.0 : plain_xfm(y[j - 1], xfm, trace, k, previous, j);
+    return buf;
+  }
+  return y;
+}
+
+const double* unit_weights() {
+  static const std::vector<double> ones(MAXSIT, 1.0);
+  return ones.data();
+}
+
+// Value of previous-day predictor `code` at site i. An equal-weight mean takes its
+// network sums from net when they were formed for this code.
 void previous_day(const Matrix& previous, int i, double trace, int code, const Array2<double>& theta,
-                  const Array2<int>& pwtidx, const SiteTable& sites, int icheck, std::array<double, 4>& result) {
+                  const Array2<int>& pwtidx, const SiteTable& sites, int icheck, std::array<double, 4>& result,
+                  const NetworkMean* net) {
   const int k = prvlag(code), xfm = prvxfn(code), scheme = prvwts(code), order = prvord(code);
   const int n = sites.nsites;
   const int maxpar = theta.rows();
@@ -305,6 +343,7 @@ void previous_day(const Matrix& previous, int i, double trace, int code, const A
   check_scheme(scheme, theta, pwtidx, icheck, maxpar);
   if (order != 0 && order != 1) illegal_order();
   if (order == 0 && (xfm < 0 || xfm > 5)) illegal_prvxfm();
+  if (scheme != 1 || (net && net->code != code)) net = nullptr;
 
   const WeightTable* tab = scheme == 1 ? nullptr : &weight_row(i, scheme, nd, sites, theta, pwtidx, k);
   const std::size_t base = static_cast<std::size_t>(i - 1) * MAXSIT;
@@ -316,38 +355,26 @@ void previous_day(const Matrix& previous, int i, double trace, int code, const A
   // Order 1 with the all-wet indicator: 1 unless a positively weighted site had a
   // day that was not wet.
   if (order == 1 && xfm == 5) {
-    for (int j = 1; j <= n; ++j) {
-      if (y[j - 1] < 0.0) continue;
-      const double wj = w ? w[j - 1] : 1.0;
-      if (wj > 0.0 && !all_wet(previous, j, k)) return;  // 0
-    }
-    result[0] = 1.0;
+    if (net ? net->all_wet : weighted_all_wet(previous, n, k, w)) result[0] = 1.0;
     return;
   }
 
-  // Values to average: raw for order 1, transformed for order 0.
-  const double* v = y;
-  if (order == 0 && (xfm == 1 || xfm == 2)) {
-    const ValueTable& vt = log_values(xfm, previous, k, n);
-    if (vt.nwarn > 0)
-      for (int j = 1; j <= n; ++j)
-        if (vt.warn[j - 1]) log_warning();
-    v = vt.v.data();
-  } else if (order == 0 && xfm != 0) {
-    static double buf[MAXSIT];
-    for (int j = 1; j <= n; ++j) buf[j - 1] = y[j - 1] < 0.0 ? 0.0 : plain_xfm(y[j - 1], xfm, trace, k, previous, j);
-    v = buf;
-  }
-  if (!w) {
-    static const std::vector<double> ones(MAXSIT, 1.0);
-    w = ones.data();
-  }
   double W = 0.0, S = 0.0, Wd[3] = {0, 0, 0}, Sd[3] = {0, 0, 0};
-  switch (nd) {
-    case 0: sums<0>(n, y, v, w, dw, W, S, Wd, Sd); break;
-    case 1: sums<1>(n, y, v, w, dw, W, S, Wd, Sd); break;
-    default: sums<3>(n, y, v, w, dw, W, S, Wd, Sd); break;
+  int nwarn = 0;
+  if (net) {
+    nwarn = net->nwarn;
+    W = net->W;
+    S = net->S;
+  } else {
+    const double* v = values_to_average(previous, n, trace, k, xfm, order, nwarn);
+    if (!w) w = unit_weights();
+    switch (nd) {
+      case 0: sums<0>(n, y, v, w, dw, W, S, Wd, Sd); break;
+      case 1: sums<1>(n, y, v, w, dw, W, S, Wd, Sd); break;
+      default: sums<3>(n, y, v, w, dw, W, S, Wd, Sd); break;
+    }
   }
+  for (int j = 0; j < nwarn; ++j) log_warning();
   // Every weight underflowed (or overflowed): no average can be formed.
   if (!(W > 0.0) || !std::isfinite(W)) {
     result[0] = PRVBAD;
@@ -453,12 +480,29 @@ void setwgt(int i, int j, int scheme, int nderiv, const SiteTable& sites, const 
 
 void dyset(int dd, int mm, int yy, const Matrix& previous, int site, double trace, int code,
            const Array2<double>& theta, const Array2<int>& pwtidx, const SiteTable& sites, int icheck,
-           std::array<double, 4>& result) {
+           std::array<double, 4>& result, const NetworkMean* net) {
   if (code >= 1 && code % 1000 <= MAXLAG) {
-    previous_day(previous, site, trace, code, theta, pwtidx, sites, icheck, result);
+    previous_day(previous, site, trace, code, theta, pwtidx, sites, icheck, result, net);
     return;
   }
   result = {dlyeff(dd, mm, yy, code), 0.0, 0.0, 0.0};
+}
+
+void prvnet(const Matrix& previous, int n, double trace, int code, NetworkMean& net) {
+  net = NetworkMean{};
+  const int k = prvlag(code), xfm = prvxfn(code), order = prvord(code);
+  if (code < 1 || prvwts(code) != 1 || k < 1 || k > MAXLAG || k > previous.cols() || n < 1 || n > MAXSIT ||
+      previous.rows() < n || (order != 0 && order != 1) || (order == 0 && xfm > 5))
+    return;
+  net.code = code;
+  if (order == 1 && xfm == 5) {
+    net.all_wet = weighted_all_wet(previous, n, k, nullptr);
+    return;
+  }
+  const double* v = values_to_average(previous, n, trace, k, xfm, order, net.nwarn);
+  const double* dw[3] = {nullptr, nullptr, nullptr};
+  double Wd[3], Sd[3];
+  sums<0>(n, &previous(1, k), v, unit_weights(), dw, net.W, net.S, Wd, Sd);
 }
 
 void prvtxt(int code, std::string& text) {

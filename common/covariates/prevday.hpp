@@ -52,15 +52,33 @@ void prvxfm(double y, int xfm, double trace, int lag, const Matrix& previous, in
 void setwgt(int i, int j, int scheme, int nderiv, const SiteTable& sites, const Array2<double>& theta,
             const Array2<int>& pwtidx, int lag, int icheck, std::array<double, 4>& result);
 
+// The part of an equal-weight mean over the network (weighting scheme 1) that is
+// the same for every target site of a day. The assembly forms it once per day with
+// prvnet and hands it to dyset for each site, which then costs O(1) instead of
+// O(sites) and gives the same bits as summing afresh.
+struct NetworkMean {
+  int code = -1;            // covariate code the sums were formed for; -1 none
+  double W = 0.0, S = 0.0;  // number of sites with a value, sum of their values
+  int nwarn = 0;            // log warnings that forming the values prints per use
+  bool all_wet = true;      // order 1, transformation 5: no site had a dry day
+};
+
+// Network sums of equal-weight previous-day covariate `code` over sites 1..n. Left
+// without a code (net.code -1) when the code is not such a mean or is invalid, so
+// that dyset computes and reports as without it.
+void prvnet(const Matrix& previous, int n, double trace, int code, NetworkMean& net);
+
 // Daily covariate `code` at `site` (1..sites.nsites) on day dd/mm/yy. For a previous-
 // day predictor (code >= 1, code % 1000 <= 10) result[0] is the value from the history
 // previous(site, lag) (site x lag, negative = missing) and result[1..3] the derivatives
 // with respect to parameters 1..3 of its weighting scheme when some parameter of the
-// scheme is estimated (a non-zero pwtidx(scheme, 2..4)), else 0. Any other code is a
+// scheme is estimated (a non-zero pwtidx(scheme, 2..4)), else 0; net, when it was
+// formed for this code on this day, supplies the sums of an equal-weight mean. Any
+// other code is a
 // daily effect (the same at every site; history arguments unused).
 void dyset(int dd, int mm, int yy, const Matrix& previous, int site, double trace, int code,
            const Array2<double>& theta, const Array2<int>& pwtidx, const SiteTable& sites, int icheck,
-           std::array<double, 4>& result);
+           std::array<double, 4>& result, const NetworkMean* net = nullptr);
 
 // Rewrites the 70-character lag label ("Y[t-k]", blank-padded) of a previous-day
 // covariate with code above 1000 into its full description, e.g.

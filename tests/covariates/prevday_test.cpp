@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -347,6 +348,40 @@ TEST_F(Fixture, LogOfADrySiteInsideAnAverageWarnsForEachTarget) {
     EXPECT_EQ(o.output, "****WARNING**** Attempt to log a non-positive number while\ncalculating predictors from previous days\n");
     EXPECT_NEAR(r[0], -1.0e12 / 4, 1.0);
   }
+}
+
+TEST_F(Fixture, EqualWeightMeansFormedOncePerDayGiveTheSameBitsAndWarnings) {
+  // Histories with wet, dry, trace and missing values; every lag, transformation
+  // and order of the equal-weight mean, from every target site: the day's sums
+  // handed over by prvnet must give exactly what summing afresh gives, with the same
+  // console output (the log warnings are printed per target).
+  const double hist[4][3] = {{1.5, 0.2, 3.0}, {0.0, 2.5, 0.1}, {-1.0, 4.0, 2.0}, {0.7, 0.0, -1.0}};
+  for (int i = 1; i <= 4; ++i)
+    for (int l = 1; l <= 3; ++l) prev(i, l) = hist[i - 1][l - 1];
+  for (int lag = 1; lag <= 3; ++lag)
+    for (int xfm = 0; xfm <= 5; ++xfm)
+      for (int order = 0; order <= 1; ++order) {
+        const int c = code(lag, xfm, 1, order);
+        NetworkMean net;
+        prvnet(prev, sites->nsites, 0.3, c, net);
+        EXPECT_EQ(net.code, c);
+        for (int target = 1; target <= 4; ++target) {
+          std::array<double, 4> plain{}, shared{};
+          auto a = capture([&] { dyset(15, 6, 1990, prev, target, 0.3, c, m->theta, m->pwtidx, *sites, 0, plain); });
+          auto b = capture([&] { dyset(15, 6, 1990, prev, target, 0.3, c, m->theta, m->pwtidx, *sites, 0, shared, &net); });
+          EXPECT_EQ(a.output, b.output) << "code " << c << " target " << target;
+          EXPECT_EQ(std::memcmp(plain.data(), shared.data(), sizeof plain), 0) << "code " << c << " target " << target;
+        }
+      }
+  // Sums formed for another code, or a code that is no equal-weight mean, are not
+  // used.
+  NetworkMean other;
+  prvnet(prev, sites->nsites, 0.3, code(2, 0, 1), other);
+  std::array<double, 4> r{};
+  dyset(15, 6, 1990, prev, 1, 0.3, code(1, 0, 1), m->theta, m->pwtidx, *sites, 0, r, &other);
+  EXPECT_DOUBLE_EQ(r[0], (1.5 + 0.0 + 0.7) / 3.0);
+  prvnet(prev, sites->nsites, 0.3, code(1, 0, 2), other);
+  EXPECT_EQ(other.code, -1);
 }
 
 TEST_F(Fixture, RecomputesWhenCoordinatesOrParametersChange) {
