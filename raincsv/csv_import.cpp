@@ -1,0 +1,374 @@
+#include "csv_import.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "console.hpp"
+#include "csv_table.hpp"
+#include "files.hpp"
+#include "fixed_format.hpp"
+#include "fixed_parse.hpp"
+#include "output_set.hpp"
+#include "sites.hpp"
+
+namespace rg {
+
+namespace {
+
+constexpr int CODE_WIDTH = 4;
+constexpr int NAME_WIDTH = 70;
+constexpr int ATTR_WIDTH = 10;
+constexpr int REGION_WIDTH = 5;
+constexpr int REGION_NAME_WIDTH = 60;
+constexpr int MAXREGION = 200;
+constexpr int SITE_HEADER_LINES = 38;
+constexpr int REGION_HEADER_LINES = 19;
+constexpr long long MAX_HUNDREDTHS = 99999;  // 999.99 mm, the widest value of gaugvals.dat
+constexpr std::int32_t MISSING_HUNDREDTHS = -100;  // written as -1.00
+
+struct Station {
+  std::string code;  // as written, 1 to 4 characters
+  std::string name;
+  int region = 0;
+  std::vector<double> attr;
+  std::vector<int> decimals;  // decimals that print each attribute without loss
+  long line = 0;
+  long rows = 0;  // daily values written
+};
+
+struct Network {
+  std::vector<Station> stations;
+  std::vector<std::string> attr_names;
+  std::vector<std::string> ignored;   // non-numeric columns, not used
+  std::vector<std::string> regions;   // subarea names, numbered from 1
+};
+
+bool has_control(std::string_view s) {
+  return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+// Fewest decimals with which the value prints in the attribute field and reads back
+// as itself; -1 when no number of decimals does.
+int attribute_decimals(double v) {
+  for (int d = 0; d <= 8; ++d) {
+    std::string s = fmt_f(v, ATTR_WIDTH, d);
+    auto back = parse_real(s);
+    if (s[0] != '*' && back && std::fabs(*back - v) <= 1e-9 * std::max(1.0, std::fabs(v))) return d;
+  }
+  return -1;
+}
+
+int find_either(const CsvTable& t, const char* a, const char* b) {
+  int c = t.column(a);
+  return c >= 0 ? c : t.column(b);
+}
+
+int require(const CsvTable& t, int col, const std::string& what) {
+  if (col < 0) csv_fail("File " + t.path() + " has no column " + what + ".");
+  return col;
+}
+
+std::string joined(const std::vector<std::string>& items) {
+  std::string s;
+  for (const auto& i : items) s += (s.empty() ? "" : ", ") + i;
+  return s;
+}
+
+Network read_stations(const ImportOptions& opt) {
+  CsvTable t(opt.stations);
+  const int c_code = require(t, t.column("code"), "code");
+  const int c_name = require(t, t.column("name"), "name");
+  const int c_x = require(t, find_either(t, "x_km", "x"), "x_km (or x)");
+  const int c_y = require(t, find_either(t, "y_km", "y"), "y_km (or y)");
+  int c_region = -1;
+  if (!opt.region_column.empty())
+    c_region = require(t, t.column(opt.region_column), opt.region_column + " (named by --region)");
+
+  Network net;
+  std::vector<std::vector<std::string>> rows;
+  std::vector<long> lines;
+  std::vector<std::string_view> f;
+  while (t.next(f)) {
+    rows.emplace_back(f.begin(), f.end());
+    lines.push_back(t.line());
+  }
+
+  // Attribute columns: X and Y first, then every other column whose values are all
+  // numbers, in table order.
+  std::vector<int> attr_cols{c_x, c_y};
+  for (int c = 0; c < static_cast<int>(t.header().size()); ++c) {
+    if (c == c_code || c == c_name || c == c_x || c == c_y || c == c_region) continue;
+    bool numeric = std::all_of(rows.begin(), rows.end(), [&](const auto& r) {
+      return trim(r[c]).empty() || csv_number(r[c]).has_value();
+    });
+    bool any = std::any_of(rows.begin(), rows.end(), [&](const auto& r) { return !trim(r[c]).empty(); });
+    if (numeric && any) attr_cols.push_back(c);
+    else net.ignored.push_back(t.header()[c]);
+  }
+  if (static_cast<int>(attr_cols.size()) > MAXDATAATT)
+    csv_fail("File " + t.path() + " has " + std::to_string(attr_cols.size()) +
+             " attribute columns; siteinfo.def holds at most " + std::to_string(MAXDATAATT) + ".");
+  for (int c : attr_cols) {
+    if (t.header()[c].size() > NAME_WIDTH)
+      csv_fail("File " + t.path() + ": column name " + t.header()[c] + " is longer than 70 characters.");
+    net.attr_names.push_back(t.header()[c]);
+  }
+  if (rows.size() > static_cast<std::size_t>(MAXSIT))
+    csv_fail("File " + t.path() + " lists " + std::to_string(rows.size()) + " gauges; at most " +
+             std::to_string(MAXSIT) + " are allowed.");
+
+  // Fields of a row are checked one by one, with the row's line in the messages.
+  std::unordered_map<std::string, long> seen;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const auto& row = rows[r];
+    std::string where = t.path() + ", line " + std::to_string(lines[r]) + ", column ";
+    Station s;
+    s.line = lines[r];
+    std::string_view code = trim(row[c_code]);
+    if (code.empty()) csv_fail(where + t.header()[c_code] + ": no gauge code.");
+    if (code.size() > CODE_WIDTH)
+      csv_fail(where + t.header()[c_code] + ": gauge code \"" + std::string(code) + "\" is longer than 4 characters.");
+    if (has_control(code)) csv_fail(where + t.header()[c_code] + ": gauge code holds a control character.");
+    s.code = std::string(code);
+    if (auto [it, fresh] = seen.emplace(s.code, s.line); !fresh)
+      csv_fail("File " + t.path() + ": gauge code " + s.code + " is listed twice (lines " +
+               std::to_string(it->second) + " and " + std::to_string(s.line) + ").");
+    s.name = std::string(trim(row[c_name]));
+    if (s.name.size() > NAME_WIDTH) csv_fail(where + t.header()[c_name] + ": name is longer than 70 characters.");
+    if (has_control(s.name)) csv_fail(where + t.header()[c_name] + ": name holds a line break or control character.");
+    for (int c : attr_cols) {
+      auto v = csv_number(row[c]);
+      if (!v) csv_fail(where + t.header()[c] + ": \"" + std::string(trim(row[c])) + "\" is not a number.");
+      int d = attribute_decimals(*v);
+      if (d < 0) csv_fail(where + t.header()[c] + ": " + std::string(trim(row[c])) +
+                          " does not fit the 10-column attribute field of siteinfo.def.");
+      s.attr.push_back(*v);
+      s.decimals.push_back(d);
+    }
+    if (c_region >= 0) {
+      std::string region(trim(row[c_region]));
+      if (!region.empty()) {
+        auto it = std::find(net.regions.begin(), net.regions.end(), region);
+        if (it == net.regions.end()) {
+          if (region.size() > REGION_NAME_WIDTH)
+            csv_fail(where + t.header()[c_region] + ": subarea name is longer than 60 characters.");
+          if (has_control(region)) csv_fail(where + t.header()[c_region] + ": subarea name holds a control character.");
+          if (static_cast<int>(net.regions.size()) == MAXREGION)
+            csv_fail("File " + t.path() + " names more than " + std::to_string(MAXREGION) + " subareas.");
+          net.regions.push_back(region);
+          it = net.regions.end() - 1;
+        }
+        s.region = static_cast<int>(it - net.regions.begin()) + 1;
+      }
+    }
+    net.stations.push_back(std::move(s));
+  }
+  return net;
+}
+
+// One daily value: the date as yyyymmdd (which sorts like the calendar), the site's
+// index in the stations table and the value in hundredths of a millimetre.
+struct DayValue {
+  std::int32_t date;
+  std::int32_t hundredths;
+  std::uint32_t line;
+  std::uint16_t site;
+};
+
+struct DailyCounts {
+  long rows = 0, outside = 0, missing = 0, merged = 0;
+};
+
+std::optional<int> whole(std::string_view s) {
+  if (s.empty() || s.size() > 4 || !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::nullopt;
+  auto v = csv_integer(s);
+  return v ? std::optional<int>(static_cast<int>(*v)) : std::nullopt;
+}
+
+std::vector<DayValue> read_daily(const ImportOptions& opt, Network& net, DailyCounts& n,
+                                 std::vector<std::string>& unused) {
+  CsvTable t(opt.daily);
+  const int c_code = require(t, t.column("code"), "code");
+  const int c_date = t.column("date");
+  const int c_year = t.column("year"), c_month = t.column("month"), c_day = t.column("day");
+  if (c_date < 0 && (c_year < 0 || c_month < 0 || c_day < 0))
+    csv_fail("File " + t.path() + " has neither a column date nor the columns year, month and day.");
+  const int c_value = require(t, find_either(t, "value_mm", "value"), "value_mm (or value)");
+  for (int c = 0; c < static_cast<int>(t.header().size()); ++c) {
+    bool used = c == c_code || c == c_value || (c_date >= 0 ? c == c_date : (c == c_year || c == c_month || c == c_day));
+    if (!used) unused.push_back(t.header()[c]);
+  }
+
+  std::unordered_map<std::string_view, int> index;
+  for (std::size_t s = 0; s < net.stations.size(); ++s) index.emplace(net.stations[s].code, static_cast<int>(s));
+
+  std::vector<DayValue> values;
+  std::vector<std::string_view> f;
+  while (t.next(f)) {
+    ++n.rows;
+    std::string_view code = trim(f[c_code]);
+    auto site = index.find(code);
+    if (site == index.end())
+      csv_fail(t.where(c_code) + "gauge " + std::string(code) + " is not in " + opt.stations + ".");
+
+    int year = 0, month = 0, day = 0, date_col = c_date;
+    bool parsed = false;
+    if (c_date >= 0) {
+      std::string_view d = trim(f[c_date]);
+      std::size_t a = d.find('-'), b = a == std::string_view::npos ? a : d.find('-', a + 1);
+      if (b != std::string_view::npos && a == 4) {
+        auto y = whole(d.substr(0, a)), m = whole(d.substr(a + 1, b - a - 1)), dd = whole(d.substr(b + 1));
+        if (y && m && dd && d.size() - b - 1 <= 2 && b - a - 1 <= 2) {
+          year = *y, month = *m, day = *dd;
+          parsed = true;
+        }
+      }
+      if (!parsed) csv_fail(t.where(c_date) + "\"" + std::string(d) + "\" is not a date of the form YYYY-MM-DD.");
+    } else {
+      const int cols[3] = {c_year, c_month, c_day};
+      int* out[3] = {&year, &month, &day};
+      for (int k = 0; k < 3; ++k) {
+        auto v = csv_integer(f[cols[k]]);
+        if (!v || *v < -99999 || *v > 99999)
+          csv_fail(t.where(cols[k]) + "\"" + std::string(trim(f[cols[k]])) + "\" is not a whole number.");
+        *out[k] = static_cast<int>(*v);
+      }
+      date_col = c_day;
+    }
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > days_in_month(month, year))
+      csv_fail(t.where(date_col) + "there is no date " + std::to_string(year) + "-" + std::to_string(month) + "-" +
+               std::to_string(day) + ".");
+    if ((opt.from_year && year < *opt.from_year) || (opt.to_year && year > *opt.to_year)) {
+      ++n.outside;
+      continue;
+    }
+
+    std::string_view text = trim(f[c_value]);
+    std::int32_t hundredths = MISSING_HUNDREDTHS;
+    if (text.empty() || text == "NA" || text == "na" || text == "NaN") {
+      ++n.missing;
+    } else {
+      auto v = csv_number(text);
+      if (!v) csv_fail(t.where(c_value) + "\"" + std::string(text) + "\" is not a number.");
+      if (*v == opt.missing) {
+        ++n.missing;
+      } else if (*v < 0) {
+        csv_fail(t.where(c_value) + "negative value " + std::string(text) +
+                 " (missing values are empty, NA or the --missing value).");
+      } else {
+        long long h = std::llround(*v * 100.0);
+        if (*v >= 1e7 || h > MAX_HUNDREDTHS)
+          csv_fail(t.where(c_value) + std::string(text) + " does not fit the value field of gaugvals.dat (at most 999.99).");
+        hundredths = static_cast<std::int32_t>(h);
+      }
+    }
+    values.push_back(DayValue{year * 10000 + month * 100 + day, hundredths, static_cast<std::uint32_t>(t.line()),
+                              static_cast<std::uint16_t>(site->second)});
+  }
+
+  std::sort(values.begin(), values.end(),
+            [](const DayValue& a, const DayValue& b) { return a.date != b.date ? a.date < b.date : a.site < b.site; });
+  // The same gauge and day twice: the same value is kept once, different values are
+  // refused.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (kept > 0 && values[kept - 1].date == values[i].date && values[kept - 1].site == values[i].site) {
+      const DayValue& a = values[kept - 1];
+      const DayValue& b = values[i];
+      if (a.hundredths != b.hundredths) {
+        int d = a.date;
+        csv_fail("File " + t.path() + ": gauge " + net.stations[a.site].code + " has two different values for " +
+                 std::to_string(d / 10000) + "-" + std::to_string(d / 100 % 100) + "-" + std::to_string(d % 100) +
+                 " (lines " + std::to_string(std::min(a.line, b.line)) + " and " + std::to_string(std::max(a.line, b.line)) +
+                 ").");
+      }
+      ++n.merged;
+      if (b.hundredths == MISSING_HUNDREDTHS) --n.missing;
+      continue;
+    }
+    values[kept++] = values[i];
+  }
+  values.resize(kept);
+  if (values.empty()) csv_fail("File " + t.path() + " has no daily values within the period asked for.");
+  return values;
+}
+
+void write_siteinfo(TextOut& out, const ImportOptions& opt, const Network& net) {
+  out.line("Gauges imported by raincsv from " + opt.stations);
+  out.line("Daily values imported from " + opt.daily);
+  for (int k = 3; k <= SITE_HEADER_LINES; ++k) out.line(".");
+  out.line(fmt_i(static_cast<long long>(net.attr_names.size()), 5));
+  for (const auto& a : net.attr_names) out.line(fmt_a(a, NAME_WIDTH));
+  out.line("Gauges (code, region, attributes):");
+  for (const auto& s : net.stations) {
+    out.line(fmt_a(s.name, NAME_WIDTH));
+    Fields data;
+    data.a(s.code, CODE_WIDTH).i(s.region, REGION_WIDTH);
+    for (std::size_t k = 0; k < s.attr.size(); ++k) data.f(s.attr[k], ATTR_WIDTH, s.decimals[k]);
+    out.line(data);
+  }
+}
+
+void write_regions(TextOut& out, const ImportOptions& opt, const Network& net) {
+  out.line("Subareas imported by raincsv from " + opt.stations +
+           (opt.region_column.empty() ? std::string(" (no subareas)") : " (column " + opt.region_column + ")"));
+  for (int k = 2; k <= REGION_HEADER_LINES; ++k) out.line(".");
+  out.line(Fields().i(0, REGION_WIDTH).a("Entire network", REGION_NAME_WIDTH));
+  for (std::size_t r = 0; r < net.regions.size(); ++r)
+    out.line(Fields().i(static_cast<long long>(r + 1), REGION_WIDTH).a(net.regions[r], REGION_NAME_WIDTH));
+}
+
+// One line per value; the date part is formatted once per date.
+void write_gaugvals(TextOut& out, std::vector<DayValue>& values, Network& net) {
+  std::vector<std::string> codes;
+  for (const auto& s : net.stations) codes.push_back(fmt_a(s.code, CODE_WIDTH));
+  std::int32_t date = -1;
+  std::string head, line;
+  for (const auto& v : values) {
+    if (v.date != date) {
+      date = v.date;
+      head = Fields().i(date / 10000, 4).i(date / 100 % 100, 2).i(date % 100, 2).str();
+    }
+    line.assign(head).append(codes[v.site]).append(fmt_f(v.hundredths / 100.0, 6, 2));
+    out.line(line);
+    ++net.stations[v.site].rows;
+  }
+}
+
+}  // namespace
+
+void csv_import(const ImportOptions& opt) {
+  Console& con = console();
+  Network net = read_stations(opt);
+  con.line(" Gauges: " + std::to_string(net.stations.size()) + " from " + opt.stations + "; attributes: " +
+           joined(net.attr_names) + (net.regions.empty() ? "" : "; subareas: " + std::to_string(net.regions.size())));
+  if (!net.ignored.empty()) con.line(" Columns not used (not numeric): " + joined(net.ignored));
+
+  DailyCounts n;
+  std::vector<std::string> unused;
+  std::vector<DayValue> values = read_daily(opt, net, n, unused);
+  if (!unused.empty()) con.line(" Columns not used in " + opt.daily + ": " + joined(unused));
+
+  OutputSet files(opt.out_dir);
+  write_siteinfo(files.open("siteinfo.def"), opt, net);
+  write_regions(files.open("regions.def"), opt, net);
+  write_gaugvals(files.open("gaugvals.dat"), values, net);
+  files.commit();
+
+  std::string period = std::string(opt.from_year ? std::to_string(*opt.from_year) : "") + "-" +
+                       (opt.to_year ? std::to_string(*opt.to_year) : "");
+  con.line(" Daily rows: " + std::to_string(n.rows) + " read, " + std::to_string(values.size()) + " written (" +
+           std::to_string(n.missing) + " missing), " + std::to_string(n.outside) + " outside the period " + period +
+           " left out, " + std::to_string(n.merged) + " repeated rows with the same value merged.");
+  std::vector<std::string> silent;
+  for (const auto& s : net.stations)
+    if (s.rows == 0) silent.push_back(s.code);
+  if (!silent.empty()) con.line(" ****WARNING**** No daily values for gauges: " + joined(silent));
+  con.line(" Written to " + opt.out_dir + ": siteinfo.def, gaugvals.dat, regions.def");
+}
+
+}  // namespace rg
