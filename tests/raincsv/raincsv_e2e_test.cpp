@@ -1,0 +1,503 @@
+// raincsv run as a program in a temporary directory: import of CSV tables (good and
+// faulty), export of daily.dat and monthly.dat, and the validation report, whose
+// statistics are checked against a plain recomputation in this file from the
+// definitions in the README (and, for the shipped example, from the CSV files).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "channels.hpp"
+#include "files.hpp"
+#include "sites.hpp"
+#include "test_support.hpp"
+
+using namespace rgtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+Outcome raincsv(const std::string& args) { return run_binary("raincsv/raincsv " + args); }
+
+std::string format(const char* fmt, auto... args) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, fmt, args...);
+  return buf;
+}
+
+std::vector<std::string> split(const std::string& line) {
+  std::vector<std::string> f;
+  std::stringstream ss(line);
+  std::string cell;
+  while (std::getline(ss, cell, ',')) f.push_back(cell);
+  if (!line.empty() && line.back() == ',') f.emplace_back();
+  return f;
+}
+
+int month_length(int m, int y) {
+  static const int len[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  return len[m - 1] + (m == 2 && leap);
+}
+
+// ---------------------------------------------------------------- import
+
+const std::string STATIONS = "code,name,x_km,y_km\nA1,One,0,0\nB2,Two,1,1\n";
+const std::string DAILY = "code,year,month,day,value_mm\nA1,2001,1,1,0.5\nB2,2001,1,1,0\n";
+
+TEST(RaincsvImport, ReadsTablesAsUsersKeepThem) {
+  TempDir dir;
+  dir.write("stations.csv",
+            "\xEF\xBB\xBF" "code,name,x,y,elev_m,basin,source\r\n"
+            "T1,\"Trento, Laste\",1.5,-2.25,312,Adige,X01\r\n"
+            "R22,\"Rovereto \"\"Sud\"\"\",0.125,-28,203,Adige,X02\r\n"
+            "B333,Bolzano,22.4,28.574,250.5,Isarco,X03\r\n");
+  // Rows out of order, a date column, an extra column, missing values as NA, empty
+  // and the marker, a repeated row, rows outside the period.
+  dir.write("daily.csv",
+            "date,code,value,quality\r\n"
+            "2001-01-02,B333,12.3,ok\r\n"
+            "2001-01-01,R22,NA,ok\r\n"
+            "2000-12-31,T1,4,ok\r\n"
+            "2001-01-01,T1,0.25,ok\r\n"
+            "2001-01-02,T1,,bad\r\n"
+            "2001-01-01,B333,-99,ok\r\n"
+            "2001-01-02,R22,999.99,ok\r\n"
+            "2001-01-01,T1,0.25,ok\r\n"
+            "2002-01-01,T1,1,ok\r\n");
+  Outcome r = raincsv("import --sites stations.csv --daily daily.csv --from 2001 --to 2001 --missing -99 "
+                      "--region basin --out out");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("attributes: x, y, elev_m; subareas: 2"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Columns not used (not numeric): source"), std::string::npos);
+  EXPECT_NE(r.output.find("Columns not used in daily.csv: quality"), std::string::npos);
+  EXPECT_NE(r.output.find("9 read, 6 written (3 missing), 2 outside the period 2001-2001 left out, 1 repeated"),
+            std::string::npos)
+      << r.output;
+
+  EXPECT_EQ(dir.read("out/gaugvals.dat"),
+            "2001 1 1T1    0.25\n"
+            "2001 1 1R22  -1.00\n"
+            "2001 1 1B333 -1.00\n"
+            "2001 1 2T1   -1.00\n"
+            "2001 1 2R22 999.99\n"
+            "2001 1 2B333 12.30\n");
+  auto reg = lines(dir.read("out/regions.def"));
+  ASSERT_EQ(reg.size(), 22u);
+  EXPECT_EQ(reg[19].substr(0, 19), "    0Entire network");
+  EXPECT_EQ(reg[20].substr(0, 10), "    1Adige");
+  EXPECT_EQ(reg[21].substr(0, 11), "    2Isarco");
+
+  // The site file reads back through the suite's reader.
+  auto sites = std::make_unique<rg::SiteTable>();
+  rg::filchk("out/siteinfo.def", 10, rg::STFLAG_INPUT);
+  rg::sitedef(10, "siteinfo.def", *sites);
+  ASSERT_EQ(sites->nsites, 3);
+  ASSERT_EQ(sites->nattr, 3);
+  EXPECT_EQ(sites->attnam(3).substr(0, 7), "elev_m ");
+  const char* codes[] = {"T1  ", "R22 ", "B333"};
+  const char* names[] = {"Trento, Laste", "Rovereto \"Sud\"", "Bolzano"};
+  const double attr[3][3] = {{1.5, -2.25, 312}, {0.125, -28, 203}, {22.4, 28.574, 250.5}};
+  const int region[] = {1, 1, 2};
+  for (int s = 1; s <= 3; ++s) {
+    EXPECT_EQ(sites->sitcod(s), codes[s - 1]);
+    EXPECT_EQ(sites->sitnam(s).substr(0, std::strlen(names[s - 1]) + 1), std::string(names[s - 1]) + " ");
+    EXPECT_EQ(sites->region(s), region[s - 1]);
+    for (int k = 1; k <= 3; ++k) EXPECT_DOUBLE_EQ(sites->sitinf(s, k, 1), attr[s - 1][k - 1]);
+  }
+}
+
+TEST(RaincsvImport, RefusesFaultyTablesAndLeavesTheDirectoryAlone) {
+  std::string many = "code,name,x,y\n";
+  for (int s = 0; s < 201; ++s) many += format("S%d,Gauge,%d,0\n", s, s);
+  struct Case {
+    std::string stations, daily, options, message;
+  } cases[] = {
+      {STATIONS + "A1,Again,2,2\n", DAILY, "", "gauge code A1 is listed twice (lines 2 and 4)"},
+      {STATIONS + "ABCDE,Long,2,2\n", DAILY, "", "line 4, column code: gauge code \"ABCDE\" is longer than 4"},
+      {STATIONS, DAILY + "C3,2001,1,1,1\n", "", "daily.csv, line 4, column code: gauge C3 is not in stations.csv"},
+      {STATIONS, DAILY + "A1,2001,1,1,0.7\n", "", "gauge A1 has two different values for 2001-1-1 (lines 2 and 4)"},
+      {STATIONS, DAILY + "A1,2001,2,29,0\n", "", "line 4, column day: there is no date 2001-2-29"},
+      {STATIONS, DAILY + "A1,2001,13,1,0\n", "", "there is no date 2001-13-1"},
+      {STATIONS, "code,date,value\nA1,2001-02-30,1\n", "", "column date: there is no date 2001-2-30"},
+      {STATIONS, "code,date,value\nA1,01/02/2001,1\n", "", "\"01/02/2001\" is not a date of the form YYYY-MM-DD"},
+      {STATIONS, DAILY + "A1,2001,1,2,1000\n", "", "1000 does not fit the value field of gaugvals.dat"},
+      {many, DAILY, "", "lists 201 gauges; at most 200"},
+      {STATIONS, DAILY + "A1,2001,1,3,\"1,5\"\n", "", "daily.csv, line 4, column value_mm: \"1,5\" is not a number."},
+      {STATIONS, DAILY + "A1,2001,1,x3,1\n", "", "daily.csv, line 4, column day: \"x3\" is not a whole number."},
+      {"code,name,x_km,y_km\nA1,One,abc,0\n", DAILY, "", "stations.csv, line 2, column x_km: \"abc\" is not a number."},
+      {STATIONS, DAILY + "A1,2001,1,3,-5\n", "", "line 4, column value_mm: negative value -5"},
+      {"", DAILY, "", "File stations.csv is empty."},
+      {STATIONS, "code,year,month,day,value_mm\r\n", "", "File daily.csv has a header but no data rows."},
+      {STATIONS, "code,year,month,day,rain\nA1,2001,1,1,0\n", "", "has no column value_mm (or value)"},
+      {STATIONS, DAILY, "--from 2005", "has no daily values within the period"},
+      {STATIONS, DAILY + "A1,2001,1,3,1,9\n", "", "daily.csv, line 4: 6 fields, but the header names 5 columns"},
+      {STATIONS + "C3," + std::string(71, 'n') + ",0,0\n", DAILY, "", "column name: name is longer than 70"},
+      {STATIONS + "C3,Far,12345678901,0\n", DAILY, "", "does not fit the 10-column attribute field"},
+      {STATIONS, DAILY, "--region basin", "has no column basin (named by --region)"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.write("stations.csv", c.stations);
+    dir.write("daily.csv", c.daily);
+    fs::create_directory("out");
+    dir.write("out/siteinfo.def", "OLD");
+    Outcome r = raincsv("import --sites stations.csv --daily daily.csv --out out " + c.options);
+    EXPECT_EQ(r.status, 1) << c.message;
+    EXPECT_NE(r.output.find("****ERROR**** "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(c.message), std::string::npos) << "expected: " << c.message << "\ngot: " << r.output;
+    EXPECT_EQ(dir.read("out/siteinfo.def"), "OLD");
+    EXPECT_EQ(std::distance(fs::directory_iterator("out"), fs::directory_iterator{}), 1) << c.message;
+  }
+}
+
+// ---------------------------------------------------------------- export
+
+// Import, then a daily.dat in which every site-day is observed (flag 0), exported
+// back to CSV: the values of the table come back to the 0.01 mm of the files.
+TEST(RaincsvExport, RoundTripGivesBackTheTable) {
+  TempDir dir;
+  dir.write("stations.csv", "code,name,x_km,y_km\nAB,One,0,0\nC,Two,1,1\nDEFG,Three,2,2\n");
+  std::mt19937 rng(5);
+  std::map<std::string, std::string> input;  // "date,code" -> value as written
+  std::vector<std::string> rows;
+  for (int y = 1999; y <= 2000; ++y)
+    for (int m = 1; m <= 12; ++m)
+      for (int d = 1; d <= month_length(m, y); ++d)
+        for (const char* code : {"AB", "C", "DEFG"}) {
+          double v = rng() % 3 == 0 ? (rng() % 99999) / 100.0 : 0.0;
+          std::string text = format("%.2f", v);
+          input[format("%04d-%02d-%02d,%s", y, m, d, code)] = text;
+          rows.push_back(format("%s,%d,%d,%d,%s", code, y, m, d, text.c_str()));
+        }
+  std::shuffle(rows.begin(), rows.end(), rng);
+  std::string daily = "code,year,month,day,value_mm\n";
+  for (const auto& r : rows) daily += r + "\n";
+  dir.write("daily.csv", daily);
+  ASSERT_EQ(raincsv("import --sites stations.csv --daily daily.csv --out obs").status, 0);
+
+  // daily.dat of one realisation with everything observed, in the record layout.
+  std::string dat;
+  auto gv = lines(dir.read("obs/gaugvals.dat"));
+  ASSERT_EQ(gv.size(), rows.size());
+  for (std::size_t i = 0; i < gv.size(); i += 3) {
+    dat += format("%3d %4s %2s %2s ", 1, gv[i].substr(0, 4).c_str(), gv[i].substr(4, 2).c_str(), gv[i].substr(6, 2).c_str());
+    for (std::size_t s = 0; s < 3; ++s) dat += gv[i + s].substr(12, 6) + " 0 ";
+    dat += "\n";
+  }
+  dir.write("daily.dat", dat);
+  Outcome r = raincsv("export daily.dat --sites obs/siteinfo.def");
+  ASSERT_EQ(r.status, 0) << r.output.substr(0, 500);
+  auto out = lines(r.output);
+  ASSERT_EQ(out.size(), rows.size() + 1);
+  EXPECT_EQ(out[0], "realisation,date,code,value_mm,observed");
+  for (std::size_t i = 1; i < out.size(); ++i) {
+    auto f = split(out[i]);
+    ASSERT_EQ(f.size(), 5u) << out[i];
+    EXPECT_EQ(f[0], "1");
+    EXPECT_EQ(f[4], "1");
+    EXPECT_EQ(f[3], input.at(f[1] + "," + f[2])) << out[i];
+  }
+
+  // A daily.dat of another network is refused.
+  dir.write("two.dat", "  1 1999  1  1   0.00 1   0.00 1 \n");
+  r = raincsv("export two.dat --sites obs/siteinfo.def");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("two.dat, line 1: the record holds 2 sites, but siteinfo.def defines 3."), std::string::npos)
+      << r.output;
+}
+
+TEST(RaincsvExport, MonthlyTotalsWithTheAnnualAsMonth13) {
+  TempDir dir;
+  std::string text;
+  for (int r = 1; r <= 2; ++r) {
+    text += format("%3d %4d %3d ", r, 1991, 0);
+    for (int m = 1; m <= 12; ++m) text += format("%6.1f ", 10.0 * m + r);
+    text += format("%6.1f\n", 1234.5 + r);
+  }
+  dir.write("monthly.dat", text);
+  Outcome r = raincsv("export monthly.dat");
+  ASSERT_EQ(r.status, 0) << r.output;
+  auto out = lines(r.output);
+  ASSERT_EQ(out.size(), 27u);
+  EXPECT_EQ(out[0], "realisation,region,year,month,total_mm");
+  EXPECT_EQ(out[1], "1,0,1991,1,11.0");
+  EXPECT_EQ(out[13], "1,0,1991,13,1235.5");
+  EXPECT_EQ(out[26], "2,0,1991,13,1236.5");
+  dir.write("bad.dat", text.substr(0, 40) + "\n");
+  r = raincsv("export bad.dat");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("bad.dat, line 1: not a monthly.dat record"), std::string::npos) << r.output;
+}
+
+// ---------------------------------------------------------------- report
+
+struct Day {
+  int y, m, d;
+  std::vector<double> v;  // per gauge; negative = missing
+};
+using Series = std::vector<Day>;
+using Stats = std::map<std::string, double>;  // "statistic,site,site2,month" -> value
+
+std::string key(const std::string& stat, const std::string& a, const std::string& b, const std::string& m) {
+  return stat + "," + a + "," + b + "," + m;
+}
+
+// The statistics straight from their definitions. A series without missing values
+// takes its mean monthly and annual totals as the mean of the calendar totals over
+// the years; with missing values, as the mean daily value times the mean length of
+// the month.
+Stats plain_stats(const Series& series, const std::vector<std::string>& codes, double thr) {
+  Stats st;
+  const std::size_t n = codes.size();
+  bool complete = true;
+  std::map<int, int> years;
+  for (const auto& d : series) {
+    years[d.y] = 1;
+    for (double v : d.v) complete = complete && v >= 0;
+  }
+  for (std::size_t s = 0; s < n; ++s) {
+    double annual = 0;
+    for (int m = 1; m <= 12; ++m) {
+      double cnt = 0, wet = 0, wetsum = 0, sum = 0;
+      std::map<int, double> total;  // per year
+      std::map<int, int> visited;   // year -> month length
+      for (const auto& d : series) {
+        if (d.m != m) continue;
+        visited[d.y] = month_length(m, d.y);
+        if (d.v[s] < 0) continue;
+        cnt += 1;
+        sum += d.v[s];
+        total[d.y] += d.v[s];
+        if (d.v[s] > thr) wet += 1, wetsum += d.v[s];
+      }
+      st[key("wet_freq", codes[s], "", std::to_string(m))] = wet / cnt;
+      if (wet > 0) st[key("wet_mean", codes[s], "", std::to_string(m))] = wetsum / wet;
+      double mt;
+      if (complete) {
+        mt = 0;
+        for (const auto& [y, t] : total) mt += t;
+        mt /= static_cast<double>(total.size());
+      } else {
+        double days = 0;
+        for (const auto& [y, len] : visited) days += len;
+        mt = sum / cnt * days / static_cast<double>(visited.size());
+      }
+      st[key("month_total", codes[s], "", std::to_string(m))] = mt;
+      annual += mt;
+    }
+    if (complete) {
+      annual = 0;
+      for (const auto& d : series) annual += d.v[s];
+      annual /= static_cast<double>(years.size());
+    }
+    st[key("annual_total", codes[s], "", "")] = annual;
+  }
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = i + 1; j < n; ++j) {
+      double c = 0, si = 0, sj = 0;
+      for (const auto& d : series)
+        if (d.v[i] >= 0 && d.v[j] >= 0) c += 1, si += d.v[i] > thr, sj += d.v[j] > thr;
+      double mi = si / c, mj = sj / c, cov = 0, vi = 0, vj = 0;
+      for (const auto& d : series)
+        if (d.v[i] >= 0 && d.v[j] >= 0) {
+          double a = (d.v[i] > thr) - mi, b = (d.v[j] > thr) - mj;
+          cov += a * b, vi += a * a, vj += b * b;
+        }
+      if (vi > 0 && vj > 0) st[key("wet_corr", codes[i], codes[j], "")] = cov / std::sqrt(vi * vj);
+    }
+  std::vector<double> hist(n + 1);
+  double full = 0;
+  for (const auto& d : series) {
+    int k = 0;
+    bool all = true;
+    for (double v : d.v) all = all && v >= 0, k += v > thr;
+    if (all) hist[k] += 1, full += 1;
+  }
+  for (std::size_t k = 0; k <= n; ++k) st[key("n_wet", "", "", std::to_string(k))] = hist[k] / full;
+  return st;
+}
+
+double plain_quantile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  double h = (v.size() - 1) * p;
+  std::size_t lo = static_cast<std::size_t>(h);
+  return lo + 1 < v.size() ? v[lo] + (h - lo) * (v[lo + 1] - v[lo]) : v[lo];
+}
+
+struct Row {
+  double observed, mean, p05, p95;
+};
+
+std::map<std::string, Row> read_validation(const std::string& text) {
+  std::map<std::string, Row> rows;
+  auto ls = lines(text);
+  EXPECT_EQ(ls.at(0), "statistic,site,site2,month,observed,sim_mean,sim_p05,sim_p95");
+  auto num = [](const std::string& s) { return s.empty() ? NAN : std::stod(s); };
+  for (std::size_t i = 1; i < ls.size(); ++i) {
+    auto f = split(ls[i]);
+    EXPECT_EQ(f.size(), 8u) << ls[i];
+    if (f.size() != 8) continue;
+    rows[key(f[0], f[1], f[2], f[3])] = Row{num(f[4]), num(f[5]), num(f[6]), num(f[7])};
+  }
+  return rows;
+}
+
+double tolerance(const std::string& k) {
+  bool amount = k.rfind("wet_mean", 0) == 0 || k.rfind("month_total", 0) == 0 || k.rfind("annual_total", 0) == 0;
+  return amount ? 6e-4 : 6e-6;  // half a unit of the last printed decimal, and a little
+}
+
+void write_network(const TempDir& dir, const std::vector<std::string>& codes) {
+  std::string s;
+  for (int i = 1; i <= 38; ++i) s += "header\n";
+  s += "    2\nX (km)\nY (km)\nSites\n";
+  for (std::size_t i = 0; i < codes.size(); ++i)
+    s += "Gauge " + codes[i] + "\n" + format("%-4s%5d%10.3f%10.3f\n", codes[i].c_str(), 0, 3.0 * i, 4.0 * i * i);
+  dir.write("obs/siteinfo.def", s);
+}
+
+// A small network: four gauges, two years of observations with missing days and
+// records of a gauge that is not in the site file, seven realisations of the same
+// two years. Common day effects make the wet days of the gauges correlated.
+TEST(RaincsvReport, StatisticsMatchAPlainRecomputation) {
+  TempDir dir;
+  fs::create_directories("obs");
+  fs::create_directories("sim");
+  const std::vector<std::string> codes{"A1", "B22", "C333", "D444"};
+  write_network(dir, codes);
+  std::mt19937 rng(17);
+  std::uniform_real_distribution<double> u(0, 1);
+  auto draw = [&](bool missing_allowed) {
+    std::vector<double> v(codes.size());
+    double common = u(rng);
+    for (auto& x : v) {
+      double own = u(rng);
+      if (missing_allowed && own < 0.05) x = -1;
+      else if (0.6 * common + 0.4 * own < 0.45) x = own < 0.1 ? 0.30 : std::round(-std::log(u(rng)) * 600) / 100;
+      else x = 0;
+    }
+    return v;
+  };
+  auto calendar = [&](bool missing_allowed) {
+    Series s;
+    for (int y = 2000; y <= 2001; ++y)
+      for (int m = 1; m <= 12; ++m)
+        for (int d = 1; d <= month_length(m, y); ++d) s.push_back(Day{y, m, d, draw(missing_allowed)});
+    return s;
+  };
+  Series obs = calendar(true);
+  std::string gv;
+  for (const auto& d : obs) {
+    for (std::size_t s = 0; s < codes.size(); ++s) gv += format("%4d%2d%2d%-4s%6.2f\n", d.y, d.m, d.d, codes[s].c_str(), d.v[s]);
+    if (d.d == 1) gv += format("%4d%2d%2d%-4s%6.2f\n", d.y, d.m, d.d, "ZZZ", 5.0);
+  }
+  dir.write("obs/gaugvals.dat", gv);
+  std::vector<Series> sims;
+  std::string dat;
+  for (int r = 1; r <= 7; ++r) {
+    sims.push_back(calendar(false));
+    for (const auto& d : sims.back()) {
+      dat += format("%3d %4d %2d %2d ", r, d.y, d.m, d.d);
+      for (double v : d.v) dat += format("%6.2f %1d ", v, static_cast<int>(rng() % 2));
+      dat += "\n";
+    }
+  }
+  dir.write("sim/daily.dat", dat);
+
+  Outcome r = raincsv("report --threshold 0.3 --no-plots obs sim out");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("24 records of gauges not in siteinfo.def left out"), std::string::npos) << r.output;
+  auto rows = read_validation(dir.read("out/validation.csv"));
+  EXPECT_EQ(rows.size(), 3u * 4 * 12 + 6 + 5 + 4);
+
+  Stats expected = plain_stats(obs, codes, 0.3);
+  std::vector<Stats> per_real;
+  for (const auto& s : sims) per_real.push_back(plain_stats(s, codes, 0.3));
+  for (const auto& [k, row] : rows) {
+    const double tol = tolerance(k);
+    if (expected.count(k)) EXPECT_NEAR(row.observed, expected.at(k), tol) << k;
+    else EXPECT_TRUE(std::isnan(row.observed)) << k;
+    std::vector<double> v;
+    for (const auto& st : per_real)
+      if (st.count(k)) v.push_back(st.at(k));
+    ASSERT_FALSE(v.empty()) << k;
+    double mean = 0;
+    for (double x : v) mean += x / static_cast<double>(v.size());
+    EXPECT_NEAR(row.mean, mean, tol) << k;
+    EXPECT_NEAR(row.p05, plain_quantile(v, 0.05), tol) << k;
+    EXPECT_NEAR(row.p95, plain_quantile(v, 0.95), tol) << k;
+  }
+
+  // A simulation of another network is refused.
+  write_network(dir, {"A1", "B22", "C333"});
+  r = raincsv("report --no-plots obs sim out2");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("the record holds 4 sites, but siteinfo.def defines 3."), std::string::npos) << r.output;
+  EXPECT_FALSE(fs::exists("out2/validation.csv"));
+}
+
+TEST(RaincsvReport, DrawsThePlots) {
+  if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "gnuplot is not installed";
+  TempDir dir;
+  fs::create_directories("obs");
+  fs::create_directories("sim");
+  write_network(dir, {"A1", "B22"});
+  dir.write("obs/gaugvals.dat", "2000 1 1A1    1.00\n2000 1 1B22   0.00\n2000 1 2A1    0.00\n2000 1 2B22   2.00\n");
+  dir.write("sim/daily.dat", "  1 2000  1  1   1.00 1   0.00 1 \n  1 2000  1  2   0.00 1   3.00 1 \n"
+                             "  2 2000  1  1   1.00 1   2.00 1 \n  2 2000  1  2   0.00 1   0.00 1 \n");
+  Outcome r = raincsv("report obs sim 'out dir'");
+  ASSERT_EQ(r.status, 0) << r.output;
+  for (const char* png : {"wet_freq.png", "wet_mean.png", "month_total.png", "annual_total.png", "wet_corr.png", "n_wet.png"}) {
+    std::string data = dir.read(std::string("out dir/") + png);
+    EXPECT_EQ(data.substr(0, 4), "\x89PNG") << png;
+  }
+}
+
+// The observed statistics of the shipped example against a direct computation from
+// its CSV files (1995-2004, wet above 0.3 mm).
+TEST(RaincsvReport, ShippedExampleObservedStatistics) {
+  TempDir dir;
+  const std::string csv = RAINGLM_CSV_EXAMPLE_DIR;
+  Outcome r = raincsv("import --sites " + csv + "/stations.csv --daily " + csv + "/daily.csv --from 1995 --to 2004 --out obs");
+  ASSERT_EQ(r.status, 0) << r.output;
+
+  std::vector<std::string> codes;
+  std::ifstream st(csv + "/stations.csv");
+  std::string line;
+  std::getline(st, line);
+  while (std::getline(st, line)) codes.push_back(split(line).at(0));
+  std::map<std::string, std::size_t> index;
+  for (std::size_t s = 0; s < codes.size(); ++s) index[codes[s]] = s;
+  std::map<int, Day> days;
+  std::ifstream in(csv + "/daily.csv");
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    auto f = split(line);
+    int y = std::stoi(f[1]), m = std::stoi(f[2]), d = std::stoi(f[3]);
+    if (y < 1995 || y > 2004) continue;
+    auto& day = days.try_emplace(y * 10000 + m * 100 + d, Day{y, m, d, std::vector<double>(codes.size(), -1)}).first->second;
+    day.v[index.at(f[0])] = std::stod(f[4]);
+  }
+  Series obs;
+  for (auto& [date, d] : days) obs.push_back(d);
+
+  std::string dat = format("%3d %4d %2d %2d ", 1, 1995, 1, 1);
+  for (std::size_t s = 0; s < codes.size(); ++s) dat += "  0.00 1 ";
+  fs::create_directories("sim");
+  dir.write("sim/daily.dat", dat + "\n");
+  r = raincsv("report --threshold 0.3 --no-plots obs sim out");
+  ASSERT_EQ(r.status, 0) << r.output;
+  auto rows = read_validation(dir.read("out/validation.csv"));
+  Stats expected = plain_stats(obs, codes, 0.3);
+  ASSERT_EQ(rows.size(), expected.size());
+  for (const auto& [k, value] : expected) EXPECT_NEAR(rows.at(k).observed, value, tolerance(k)) << k;
+}
+
+}  // namespace
