@@ -29,7 +29,7 @@ void export_daily(const std::string& daily_path, const std::string& sites_path) 
   DailyDatReader in(daily_path, codes);
   Console& con = console();
   con.line("realisation,date,code,value_mm,observed");
-  DailyRecord r;
+  DailyDatRecord r;
   std::string head, row;
   while (in.next(r)) {
     head.clear();
@@ -54,7 +54,7 @@ void export_monthly(const std::string& monthly_path) {
   MonthlyDatReader in(monthly_path);
   Console& con = console();
   con.line("realisation,region,year,month,total_mm");
-  MonthlyRecord r;
+  MonthlyDatRecord r;
   std::string row;
   while (in.next(r)) {
     for (int k = 0; k < 13; ++k) {

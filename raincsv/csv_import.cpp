@@ -359,11 +359,14 @@ void csv_import(const ImportOptions& opt) {
   write_gaugvals(files.open("gaugvals.dat"), values, net);
   files.commit();
 
-  std::string period = std::string(opt.from_year ? std::to_string(*opt.from_year) : "") + "-" +
-                       (opt.to_year ? std::to_string(*opt.to_year) : "");
+  std::string outside;
+  if (opt.from_year || opt.to_year)
+    outside = std::to_string(n.outside) + " outside the period " +
+              (opt.from_year ? std::to_string(*opt.from_year) : "") + "-" +
+              (opt.to_year ? std::to_string(*opt.to_year) : "") + " left out, ";
   con.line(" Daily rows: " + std::to_string(n.rows) + " read, " + std::to_string(values.size()) + " written (" +
-           std::to_string(n.missing) + " missing), " + std::to_string(n.outside) + " outside the period " + period +
-           " left out, " + std::to_string(n.merged) + " repeated rows with the same value merged.");
+           std::to_string(n.missing) + " missing), " + outside + std::to_string(n.merged) +
+           " repeated rows with the same value merged.");
   std::vector<std::string> silent;
   for (const auto& s : net.stations)
     if (s.rows == 0) silent.push_back(s.code);

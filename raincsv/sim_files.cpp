@@ -53,7 +53,7 @@ void DailyDatReader::fail(const std::string& what) const {
   csv_fail(path_ + ", line " + std::to_string(in_.line_number()) + ": " + what);
 }
 
-bool DailyDatReader::next(DailyRecord& r) {
+bool DailyDatReader::next(DailyDatRecord& r) {
   auto l = in_.next();
   if (!l) return false;
   const std::string_view line = trim_right(*l);
@@ -95,7 +95,7 @@ void MonthlyDatReader::fail(const std::string& what) const {
   csv_fail(path_ + ", line " + std::to_string(in_.line_number()) + ": " + what);
 }
 
-bool MonthlyDatReader::next(MonthlyRecord& r) {
+bool MonthlyDatReader::next(MonthlyDatRecord& r) {
   auto l = in_.next();
   if (!l) return false;
   const std::string_view line = trim_right(*l);

@@ -17,7 +17,7 @@ std::unique_ptr<SiteTable> read_sites(const std::string& path);
 // The site codes in file order, without trailing blanks.
 std::vector<std::string> site_codes(const SiteTable& sites);
 
-struct DailyRecord {
+struct DailyDatRecord {
   int realisation = 0, year = 0, month = 0, day = 0;
   std::vector<double> value;  // per site, mm
   std::vector<int> flag;      // per site: 0 observed, 1 simulated
@@ -29,7 +29,7 @@ class DailyDatReader {
   // know how many sites each record holds).
   DailyDatReader(const std::string& path, std::vector<std::string> codes);
   // The next record; false at the end of the file.
-  bool next(DailyRecord& r);
+  bool next(DailyDatRecord& r);
   long line() const { return in_.line_number(); }
 
  private:
@@ -39,7 +39,7 @@ class DailyDatReader {
   TextIn in_;
 };
 
-struct MonthlyRecord {
+struct MonthlyDatRecord {
   int realisation = 0, year = 0, region = 0;
   std::array<double, 13> total{};  // months 1 to 12, then the annual value
 };
@@ -47,7 +47,7 @@ struct MonthlyRecord {
 class MonthlyDatReader {
  public:
   explicit MonthlyDatReader(const std::string& path);
-  bool next(MonthlyRecord& r);
+  bool next(MonthlyDatRecord& r);
 
  private:
   [[noreturn]] void fail(const std::string& what) const;

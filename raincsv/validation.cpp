@@ -224,7 +224,7 @@ std::vector<SeriesStats> simulated_stats(const std::string& path, const std::vec
   std::map<int, StatsAccumulator> series;
   StatsAccumulator* current = nullptr;
   int current_r = -1;
-  DailyRecord r;
+  DailyDatRecord r;
   long records = 0;
   while (in.next(r)) {
     ++records;
