@@ -58,6 +58,18 @@ void header(TextOut& out, const std::filesystem::path& png, const std::string& t
   out.line("set key top left");
 }
 
+// Inline data block named after the statistic: per complete row the x value (when
+// there is one), then observed, simulated mean, 5 % and 95 % quantiles.
+void data_block(TextOut& out, const std::string& statistic, const std::vector<StatRow>& rows,
+                double (*x)(const StatRow&) = nullptr) {
+  out.line("$" + statistic + " << EOD");
+  for (const auto& r : rows)
+    if (r.statistic == statistic && complete(r) && (!x || !std::isnan(x(r))))
+      out.line((x ? num(x(r)) + " " : std::string()) + num(r.observed) + " " + num(r.sim_mean) + " " +
+               num(r.sim_p05) + " " + num(r.sim_p95));
+  out.line("EOD");
+}
+
 }  // namespace
 
 const std::vector<std::string>& plot_files() {
@@ -73,15 +85,13 @@ void write_plot_script(TextOut& out, const std::vector<StatRow>& rows, const std
 
   for (const Plot& p : SCATTER) {
     const std::string block = std::string("$").append(p.statistic);
-    out.line(block + " << EOD");
+    data_block(out, p.statistic, rows);
     double lo = HUGE_VAL, hi = -HUGE_VAL;
     for (const auto& r : rows)
       if (r.statistic == p.statistic && complete(r)) {
-        out.line(num(r.observed) + " " + num(r.sim_mean) + " " + num(r.sim_p05) + " " + num(r.sim_p95));
         lo = std::min({lo, r.observed, r.sim_p05});
         hi = std::max({hi, r.observed, r.sim_p95});
       }
-    out.line("EOD");
     header(out, out_dir / p.file, p.title);
     out.line(std::string("set xlabel \"observed").append(p.unit).append("\""));
     out.line(std::string("set ylabel \"simulated").append(p.unit).append("\""));
@@ -97,12 +107,7 @@ void write_plot_script(TextOut& out, const std::vector<StatRow>& rows, const std
              ", x with lines dt 2 lc rgb \"black\" title \"simulated = observed\"");
   }
 
-  out.line("$wet_corr << EOD");
-  for (const auto& r : rows)
-    if (r.statistic == "wet_corr" && complete(r) && !std::isnan(r.distance))
-      out.line(num(r.distance) + " " + num(r.observed) + " " + num(r.sim_mean) + " " + num(r.sim_p05) + " " +
-               num(r.sim_p95));
-  out.line("EOD");
+  data_block(out, "wet_corr", rows, [](const StatRow& r) { return r.distance; });
   header(out, out_dir / "wet_corr.png", "Correlation of wet/dry days between gauges");
   out.line("set key top right");
   out.line("set xlabel \"distance between the gauges (km)\"");
@@ -110,12 +115,7 @@ void write_plot_script(TextOut& out, const std::vector<StatRow>& rows, const std
   out.line("plot $wet_corr using 1:3:4:5 " + bars +
            ", $wet_corr using 1:2 with points pt 6 ps 0.8 lc rgb \"#c0392b\" title \"observed\"");
 
-  out.line("$n_wet << EOD");
-  for (const auto& r : rows)
-    if (r.statistic == "n_wet" && complete(r))
-      out.line(std::to_string(r.month) + " " + num(r.observed) + " " + num(r.sim_mean) + " " + num(r.sim_p05) + " " +
-               num(r.sim_p95));
-  out.line("EOD");
+  data_block(out, "n_wet", rows, [](const StatRow& r) { return static_cast<double>(r.month); });
   header(out, out_dir / "n_wet.png", "Number of wet gauges per day");
   out.line("set key top center");
   out.line("set xlabel \"number of wet gauges\"");
