@@ -181,10 +181,16 @@ std::int64_t datapass(const FitProgram& prog, Model& model, const SiteTable& sit
   Array1<int> missing(1, MAXSIT, 0);
   int icheck = 0;
   std::int64_t n = 0;
+  // Amounts use the wet site-days only: the others need no covariates, when leaving
+  // them out cannot change the rest.
+  const bool wet_only = prog.rsptyp == RSP_AMOUNT && sites_assemble_alone(model);
   while (day.more == 1) {
     update(CH_DATA, day, thr, sites.nsites, model.mxlag, MAXSIT, sites.sitcod);
     if (day.yy == 0) break;  // the file holds no record at all
-    covset(covs, model, sites, day.yy, day.mm, day.dd, day.previous, thr.trace, 0, 0, missing, icheck, 0, 1);
+    if (wet_only)
+      for (int i = 1; i <= sites.nsites; ++i) missing(i) = day.rain(i) > 0.0 ? 0 : 1;
+    covset(covs, model, sites, day.yy, day.mm, day.dd, day.previous, thr.trace, 0, 0, missing, icheck, 0,
+           wet_only ? 2 : 1);
     for (int i = 1; i <= sites.nsites; ++i) {
       const double v = day.rain(i);
       const bool used = prog.rsptyp == RSP_AMOUNT ? v > 0.0 : v >= 0.0;

@@ -104,7 +104,8 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
   check(covs, m, sites, previous, missing);
   State& st = state();
   const int n = sites.nsites;
-  const bool ponly = parmod >= 1, forced = force == 1, stop = stpmis == 1, reset = rstflg == 1;
+  const bool ponly = parmod >= 1, forced = force == 1, stop = stpmis == 1;
+  const bool reset = rstflg == 1 || rstflg == 2, skip_flagged = rstflg != 1;
   const int g1 = m.np(1), g2 = m.np(2), g3 = m.np(3), g4 = m.np(4), g5 = m.np(5), g6 = m.np(6);
   const int g7 = m.np(7) != 0 ? m.np(7) : g6;
 
@@ -124,7 +125,7 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
     moves[j] = isdef(m.theta(j, 1)) || estimated[j];
   }
 
-  if (reset)
+  if (rstflg == 1)
     for (int s = 1; s <= n; ++s) missing(s) = 0;
 
   // Annual covariates, recomputed when the year changes.
@@ -207,7 +208,7 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
   }
 
   for (int s = 1; s <= n; ++s) {
-    if (!reset && missing(s) == 1) continue;
+    if (skip_flagged && missing(s) == 1) continue;
 
     // Site attributes.
     for (int k = 1; k <= g1; ++k) {
@@ -279,6 +280,16 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
       covs(s, v) = sum;
     }
   }
+}
+
+bool sites_assemble_alone(const Model& m) {
+  if (m.np(7) > m.np(6)) return false;
+  for (int w = 1; w <= 3; ++w)
+    for (int p = 2; p <= 4; ++p)
+      if (m.pwtidx(w, p) != 0) return false;
+  for (int j = m.np(3) + 1; j <= m.np(4); ++j)
+    if (prevday(m.covcod(j)) && prvxfn(m.covcod(j)) == 1) return false;
+  return true;
 }
 
 void covrst() { state() = State{}; }

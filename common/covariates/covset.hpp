@@ -21,7 +21,8 @@ namespace rg {
 //   icheck    0: verify parameter counts (first evaluation)
 //   stpmis    1: a missing external predictor value stops the run
 //   rstflg    1: clear the flags first, and flag the sites whose vector cannot be
-//             formed
+//             formed; 2: the same for the sites not flagged on entry, while the
+//             flagged ones are left out (their cells are not computed)
 //
 // Cells that are not recomputed keep their previous contents. The derivatives of
 // covariates with respect to their parameters are kept between calls in m.theta, in
@@ -30,6 +31,12 @@ namespace rg {
 // the last call are shared by all models (see covrst).
 void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int dd, const Matrix& previous,
             double trace, int parmod, int force, Array1<int>& missing, int icheck, int stpmis, int rstflg);
+
+// True when assembling a site neither prints anything nor leaves anything in the
+// model record (no estimated nonlinear parameters, no logarithm of a previous-day
+// value that may warn): then leaving sites out with rstflg 2 changes nothing for
+// the others.
+bool sites_assemble_alone(const Model& m);
 
 // Start-of-run state of the assembly: no year or month seen, no external predictor
 // missing.

@@ -237,6 +237,42 @@ TEST_F(FullModel, SitesFlaggedBeforehandAreSkippedUnlessFlagsAreReset) {
   EXPECT_DOUBLE_EQ(covs(3, attr), 300.0);
 }
 
+TEST_F(FullModel, LeavingFlaggedSitesOutGivesTheOthersTheirFullAssembly) {
+  // Reference: every site assembled with the flags reset.
+  m->mxlag = 2;
+  prev(4, 2) = -1.0;
+  run(1990, 4, 10);
+  const Matrix full = covs;
+  const Array1<int> flags = miss;
+  ASSERT_EQ(flags(4), 1);
+  // Sites 1 and 3 left out: they keep their flag and their cells; site 2 gets the
+  // same cells as in the full assembly, site 4 its incomplete-history flag.
+  covs.fill(SENTINEL);
+  miss.fill(0);
+  miss(1) = miss(3) = 1;
+  auto o = run(1990, 4, 11, 0, 0, 0, 2);
+  ASSERT_FALSE(o.ended) << o.output;
+  for (int j = 1; j <= m->np(6); ++j) {
+    if (j == day || j == trend || j == month) continue;  // common columns, filled for all
+    EXPECT_EQ(covs(1, j), SENTINEL) << j;
+    EXPECT_EQ(covs(3, j), SENTINEL) << j;
+    if (j != th) EXPECT_EQ(covs(2, j), full(2, j)) << j;  // th holds the daily effect of another day
+  }
+  EXPECT_EQ(miss(1), 1);
+  EXPECT_EQ(miss(2), 0);
+  EXPECT_EQ(miss(3), 1);
+  EXPECT_EQ(miss(4), 1);
+  // Sites may be left out only where nothing of one site's assembly shows elsewhere.
+  EXPECT_TRUE(sites_assemble_alone(*m));
+  Model logs = *m;
+  logs.covcod(wet) = pcode(1, 1);
+  EXPECT_FALSE(sites_assemble_alone(logs));
+  Model nonlinear = *m;
+  nonlinear.theta(attr, 1) = 1.0;
+  estimate(nonlinear, attr, 1);
+  EXPECT_FALSE(sites_assemble_alone(nonlinear));
+}
+
 TEST_F(Assembly, ParameterOnlyModeRecomputesWhatMovesWithParameters) {
   const int bc = add(*m, 1, 4, 1.0);      // transformed attribute, parameter given
   const int x = add(*m, 1, 1, 1.0);       // raw attribute, no parameter
