@@ -458,6 +458,16 @@ TEST(RaincsvReport, DrawsThePlots) {
     std::string data = dir.read(std::string("out dir/") + png);
     EXPECT_EQ(data.substr(0, 4), "\x89PNG") << png;
   }
+
+  // Without gnuplot the report says that the plots are missing and fails.
+  std::string path = std::getenv("PATH");
+  setenv("PATH", "/nonexistent", 1);
+  r = raincsv("report obs sim out2");
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("gnuplot cannot be started: validation.csv and plots.gp are written"), std::string::npos)
+      << r.output;
+  EXPECT_TRUE(fs::exists("out2/validation.csv"));
 }
 
 // The observed statistics of the shipped example against a direct computation from
