@@ -1,10 +1,4 @@
-// The dailygen program is not built yet: it says so and fails rather than pretend to run.
-#include "console.hpp"
+#include "dailygen_drv.hpp"
 #include "run_exit.hpp"
 
-int main() {
-  return rg::run_program([] {
-    rg::console().line(" dailygen: not yet available in this version.");
-    rg::end_run(1);
-  });
-}
+int main() { return rg::run_program(rg::dailygen_run); }

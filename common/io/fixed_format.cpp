@@ -1,5 +1,6 @@
 #include "fixed_format.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +67,40 @@ std::string fmt_e(double v, int w, int d) {
     else if (s.rfind("-0.", 0) == 0) s.erase(1, 1);
   }
   return right(s, w);
+}
+
+void append_i(std::string& s, long long v, int w) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  const int n = static_cast<int>(r.ptr - buf);
+  if (n > w) s.append(static_cast<std::size_t>(w > 0 ? w : 0), '*');
+  else s.append(static_cast<std::size_t>(w - n), ' ').append(buf, static_cast<std::size_t>(n));
+}
+
+void append_f(std::string& s, double v, int w, int d) {
+  // Fields of up to 30 characters take the fast path: a correctly rounded conversion
+  // gives the digits of printf; wider values fall back to fmt_f.
+  if (!std::isfinite(v) || std::fabs(v) >= 1e28 || w > 30 || d < 1) {
+    s += fmt_f(v, w, d);
+    return;
+  }
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, d);
+  char* b = buf;
+  int n = static_cast<int>(r.ptr - buf);
+  if (n > w) {
+    // "0.500" may print as ".500" and "-0.500" as "-.500" in a narrow field.
+    if (n >= 2 && b[0] == '0' && b[1] == '.') {
+      ++b;
+      --n;
+    } else if (n >= 3 && b[0] == '-' && b[1] == '0' && b[2] == '.') {
+      b[1] = '-';
+      ++b;
+      --n;
+    }
+  }
+  if (n > w) s.append(static_cast<std::size_t>(w > 0 ? w : 0), '*');
+  else s.append(static_cast<std::size_t>(w - n), ' ').append(b, static_cast<std::size_t>(n));
 }
 
 std::string fmt_a(std::string_view s, int w) {

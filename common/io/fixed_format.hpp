@@ -21,6 +21,12 @@ std::string fmt_a(std::string_view s, int w);
 // n blanks.
 inline std::string blanks(int n) { return std::string(n > 0 ? static_cast<std::size_t>(n) : 0, ' '); }
 
+// The same fields appended to a line under construction, without building a string
+// per field (for the long records written in hot loops). The digits are those of
+// fmt_i and fmt_f.
+void append_i(std::string& s, long long v, int w);
+void append_f(std::string& s, double v, int w, int d);
+
 // Builds one output line from fixed fields, left to right.
 class Fields {
  public:
