@@ -4,7 +4,7 @@
 #include "randgen.hpp"
 namespace rg {
 static unsigned long long s = 1;
-void zbqlini(int seed) { s = static_cast<unsigned long long>(seed); }
+void zbqlini(long long seed) { s = static_cast<unsigned long long>(seed); }
 double zbqlu01() { s = s * 6364136223846793005ULL + 1442695040888963407ULL; return ((s >> 11) + 0.5) / 9007199254740992.0; }
 double zbqlnor(double mu, double sigma) { return mu + sigma * std::sqrt(-2 * std::log(zbqlu01())) * std::cos(6.283185307179586 * zbqlu01()); }
 void raingen(Array1<double>& rain, const Array1<int>& flags, int nsites, int, const Array1<double>& eta,
