@@ -4,7 +4,8 @@
 # daily.dat, once with independent occurrence and once with latent Gaussian
 # occurrence under an exponential distance decay. Reports site-days per second and
 # peak memory (/usr/bin/time -v). Usage: bench/sim_bench.sh [build directory]
-# [realisations] (defaults build and 100).
+# [realisations] (defaults build and 100). PROFILE="perf record -o FILE" runs the
+# program under a profiler.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
@@ -77,5 +78,4 @@ daily.dat $(du -m daily.dat | cut -f1) MB"
 model "   10    0.0000    0    0    0" "   10    0.0000    0    0    0"
 run "independent occurrence"
 model "   10    0.0200    3    1    0" "   10    0.0300    3    1    0"
-exit 0 # PROFILE
 run "latent Gaussian occurrence (exp. decay)"

@@ -75,12 +75,3 @@ TEST(AmtmodelRun, FaultySiteFileStopsAfterTheHeader) {
   EXPECT_NE(r.output.find("****ERROR**** No sites defined in file siteinfo.def"), std::string::npos);
   EXPECT_EQ(dir.read("gammamdl.res").substr(0, kHeader.size()), kHeader);  // written so far, kept
 }
-
-TEST(PlaceholderPrograms, SayTheyAreNotAvailableAndFail) {
-  TempDir dir;
-  for (const char* p : {"dailygen/dailygen"}) {
-    auto r = run_binary(p);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("not yet available"), std::string::npos);
-  }
-}

@@ -1,0 +1,475 @@
+// The simulation program run for real in a scratch directory. Its daily values are
+// checked digit for digit against a second, plain simulation written here from the
+// algorithm's definition (random numbers from the plain generator of the test
+// support; the Anscombe moments from ansprm, itself checked against an independent
+// table), and its regional summaries against totals recomputed from daily.dat.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "anscombe.hpp"
+#include "plain_random.hpp"
+#include "test_support.hpp"
+
+using namespace rgtest;
+
+namespace {
+
+constexpr int NS = 4;
+const char* const kCodes[NS] = {"G001", "G002", "G003", "G004"};
+const int kRegion[NS] = {1, 1, 2, 0};
+const double kElev[NS] = {0.2, 0.9, 1.6, 0.5};
+
+// The models of the network; every number below is what the files say.
+struct Network {
+  double b0 = -0.6, belev = 0.4, bwet = 1.1;  // occurrence: constant, elevation, wet yesterday
+  double a0 = 1.3, alag = 0.25;               // amounts: constant, ln(1 + yesterday)
+  double nu = 0.8;                            // gamma shape
+  int thrkind = 0;                            // 0 none, 1 soft, 2 hard (code 8 1 kind+1)
+  double tau = 0.0;
+  std::string occ_structure = "   10    0.0000    0    0    0";
+  std::string amt_structure = "   10    0.0000    0    0    0";
+};
+
+std::string fixed(const char* fmt, double v) {
+  char b[64];
+  std::snprintf(b, sizeof b, fmt, v);
+  return b;
+}
+
+void write_files(const Network& net) {
+  std::ofstream s("siteinfo.def");
+  for (int i = 1; i <= 38; ++i) s << "site file header " << i << "\n";
+  s << "    3\nX (km)\nY (km)\nElevation (km)\nSites:\n";
+  for (int i = 0; i < NS; ++i) {
+    char b[80];
+    std::snprintf(b, sizeof b, "%s%5d%10.3f%10.3f%10.3f", kCodes[i], kRegion[i], 10.0 * i, 3.0 * i, kElev[i]);
+    s << "Gauge " << i + 1 << "\n" << b << "\n";
+  }
+  std::ofstream r("regions.def");
+  for (int i = 1; i <= 19; ++i) r << "region file header " << i << "\n";
+  r << "    0Whole network\n    1West\n    2East\n";
+
+  auto header = [](std::ofstream& f, const char* title) {
+    for (int i = 1; i <= 47; ++i) f << "model header " << i << "\n";
+    f << title << "\n";
+  };
+  auto line = [](std::ofstream& f, int type, double v, int c1, int c2) {
+    char b[80];
+    std::snprintf(b, sizeof b, "%5d%10.4f%5d%5d%5d", type, v, c1, c2, 0);
+    f << b << "\n";
+  };
+  std::ofstream o("logistic.def");
+  header(o, "Test occurrence");
+  line(o, 0, net.b0, 0, 0);
+  line(o, 1, net.belev, 3, 0);
+  line(o, 4, net.bwet, 1, 3);
+  if (net.thrkind > 0) line(o, 8, net.tau, 1, net.thrkind + 1);
+  o << net.occ_structure << "\n";
+  std::ofstream a("gammamdl.def");
+  header(a, "Test amounts");
+  line(a, 0, net.a0, 0, 0);
+  line(a, 4, net.alag, 1, 2);
+  if (net.thrkind > 0) line(a, 8, net.tau, 1, net.thrkind + 1);
+  line(a, 9, net.nu, 0, 0);
+  a << net.amt_structure << "\n";
+}
+
+// Observations: date (yyyymmdd) -> value per site, negative = missing.
+using Observations = std::map<long, std::map<int, double>>;
+
+void write_data(const Observations& obs) {
+  std::ofstream d("gaugvals.dat");
+  for (const auto& [date, vals] : obs)
+    for (const auto& [site, v] : vals) {
+      char b[40];
+      std::snprintf(b, sizeof b, "%8ld%s%6.2f", date, kCodes[site], v);
+      d << b << "\n";
+    }
+}
+
+int month_days(int y, int m) {
+  static const int len[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && y % 4 == 0 && (y % 100 != 0 || y % 400 == 0) ? 29 : len[m - 1];
+}
+
+long date_of(int y, int m, int d) { return y * 10000L + m * 100 + d; }
+
+long day_before(int y, int m, int d) {
+  if (--d == 0) {
+    if (--m == 0) {
+      m = 12;
+      --y;
+    }
+    d = month_days(y, m);
+  }
+  return date_of(y, m, d);
+}
+
+struct Expected {
+  std::string daily, monthly;
+};
+
+// The plain simulation: independent occurrence, independent amounts, one day of
+// history; months from (sy, sm) to (ey, em); summaries for the regions in `regions`.
+Expected simulate(const Network& net, const Observations& obs, int sy, int sm, int ey, int em, int nreal, long seed,
+                  const std::vector<int>& regions) {
+  PlainRandom rnd(seed);
+  double m0 = 0.0, v = 0.0;
+  rg::ansprm(net.nu, m0, v);
+  const double sd = std::sqrt(v);
+  auto onscale = [&](double x) {
+    if (net.thrkind == 0) return x;
+    if (x < net.tau) return 0.0;
+    return net.thrkind == 1 ? x - net.tau : x;
+  };
+  auto observed = [&](long date, int site, double& x) {
+    auto d = obs.find(date);
+    if (d == obs.end()) return false;
+    auto s = d->second.find(site);
+    if (s == d->second.end() || s->second < 0.0) return false;
+    x = onscale(s->second);
+    return true;
+  };
+  std::string daily, monthly;
+  for (int r = 1; r <= nreal; ++r) {
+    double prev[NS];
+    for (int i = 0; i < NS; ++i) {
+      prev[i] = 0.0;
+      double x;
+      if (observed(day_before(sy, sm, 1), i, x)) prev[i] = x;
+    }
+    for (int y = sy; y <= ey; ++y) {
+      double tot[NS][13] = {};
+      for (int m = 1; m <= 12; ++m) {
+        if (y * 100 + m < sy * 100 + sm || y * 100 + m > ey * 100 + em) continue;
+        for (int d = 1; d <= month_days(y, m); ++d) {
+          double rain[NS];
+          int flag[NS];
+          for (int i = 0; i < NS; ++i) {
+            double x;
+            flag[i] = observed(date_of(y, m, d), i, x) ? 0 : 1;
+            rain[i] = flag[i] == 0 ? x : -1.0;
+          }
+          std::vector<int> wet;
+          for (int i = 0; i < NS; ++i) {
+            if (flag[i] == 0) continue;
+            const double eta = (net.b0 + net.belev * kElev[i]) + net.bwet * (prev[i] > 0.0 ? 1.0 : 0.0);
+            const double p = std::exp(eta) / (1.0 + std::exp(eta));
+            if (rnd.uniform() < p) wet.push_back(i);
+            else rain[i] = 0.0;
+          }
+          for (bool done = wet.empty(); !done;) {
+            std::vector<double> u;
+            for (std::size_t k = 0; k < wet.size(); ++k) u.push_back(rnd.normal(0.0, 1.0));
+            done = true;
+            for (std::size_t k = 0; k < wet.size(); ++k) {
+              const int i = wet[k];
+              if (rain[i] >= 0.0) continue;
+              const double mu = std::exp(net.a0 + net.alag * std::log1p(prev[i]));
+              const double x = m0 + sd * u[k];
+              const double val = mu * (x * x * x);
+              if (val < 0.0) {
+                done = false;
+                break;
+              }
+              rain[i] = val;
+            }
+          }
+          char b[32];
+          std::snprintf(b, sizeof b, "%3d %4d %2d %2d ", r, y, m, d);
+          daily += b;
+          for (int i = 0; i < NS; ++i) {
+            const double out = net.thrkind == 1 && rain[i] > 0.0 ? rain[i] + net.tau : rain[i];
+            tot[i][m] += out;
+            std::snprintf(b, sizeof b, "%6.2f %d ", out, flag[i]);
+            daily += b;
+            prev[i] = rain[i];
+          }
+          daily += "\n";
+        }
+      }
+      for (int reg : regions) {
+        double sums[13] = {};
+        int count = 0;
+        for (int i = 0; i < NS; ++i) {
+          if (reg != 0 && kRegion[i] != reg) continue;
+          ++count;
+          for (int m = 1; m <= 12; ++m) sums[m] += tot[i][m];
+        }
+        if (count == 0) continue;
+        char b[32];
+        std::snprintf(b, sizeof b, "%3d %4d %3d ", r, y, reg);
+        monthly += b;
+        double annual = 0.0;
+        for (int i = 0; i < NS; ++i)
+          if (reg == 0 || kRegion[i] == reg)
+            for (int m = 1; m <= 12; ++m) annual += tot[i][m];
+        for (int m = 1; m <= 12; ++m) monthly += fixed("%6.1f ", sums[m] / count);
+        monthly += fixed("%6.1f\n", annual / count);
+      }
+    }
+  }
+  return {daily, monthly};
+}
+
+// Monthly means of the selected regions recomputed from the values in daily.dat.
+void check_against_daily(const std::string& daily, const std::string& monthly) {
+  std::map<std::tuple<int, int, int, int>, double> sums;  // (real, year, site, month)
+  for (const auto& l : lines(daily))
+    for (int i = 0; i < NS; ++i)
+      sums[{std::stoi(l.substr(0, 3)), std::stoi(l.substr(4, 4)), i, std::stoi(l.substr(9, 2))}] +=
+          std::stod(l.substr(15 + 9 * i, 6));
+  for (const auto& l : lines(monthly)) {
+    const int r = std::stoi(l.substr(0, 3)), y = std::stoi(l.substr(4, 4)), reg = std::stoi(l.substr(9, 3));
+    for (int m = 1; m <= 12; ++m) {
+      double s = 0.0;
+      int n = 0;
+      for (int i = 0; i < NS; ++i)
+        if (reg == 0 || kRegion[i] == reg) {
+          s += sums[{r, y, i, m}];
+          ++n;
+        }
+      // Each daily value is rounded to 0.005 at most, each monthly mean to 0.05.
+      EXPECT_NEAR(std::stod(l.substr(13 + 7 * (m - 1), 6)), s / n, 0.05 + 31 * 0.005) << l;
+    }
+  }
+}
+
+// Equal texts, or the first line that differs.
+void expect_same(const std::string& actual, const std::string& expected, const std::string& what) {
+  const auto a = lines(actual), e = lines(expected);
+  for (std::size_t i = 0; i < std::min(a.size(), e.size()); ++i)
+    if (a[i] != e[i]) {
+      ADD_FAILURE() << what << " line " << i + 1 << "\n  actual:   " << a[i] << "\n  expected: " << e[i];
+      return;
+    }
+  EXPECT_EQ(a.size(), e.size()) << what;
+  EXPECT_EQ(actual, expected) << what;
+}
+
+std::string file(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Answers: the four listings, period, realisations, option 3, subareas, all
+// realisations daily, seed.
+std::string answers(const std::string& period, int nreal, const std::string& subareas, long seed) {
+  return "\n\n\n\n" + period + std::to_string(nreal) + "\n3\n" + subareas + "0\n0\n" + std::to_string(seed) + "\n";
+}
+
+}  // namespace
+
+TEST(DailygenRun, WithoutObservationsInThePeriodMatchesThePlainSimulation) {
+  TempDir dir;
+  Network net;
+  write_files(net);
+  Observations obs;  // only long before the period
+  for (int d = 1; d <= 5; ++d) obs[date_of(1990, 1, d)] = {{0, 2.0}, {1, 0.0}, {2, 1.5}, {3, -1.0}};
+  write_data(obs);
+  // Subarea 2 switched on: the entire area and subarea 2 are summarised.
+  auto r = run_binary("dailygen/dailygen", answers("200011\n200102\n", 2, "2\n", 4711));
+  ASSERT_EQ(r.status, 0) << r.output;
+  const Expected e = simulate(net, obs, 2000, 11, 2001, 2, 2, 4711, {0, 2});
+  expect_same(file("daily.dat"), e.daily, "daily.dat");
+  expect_same(file("monthly.dat"), e.monthly, "monthly.dat");
+  check_against_daily(file("daily.dat"), file("monthly.dat"));
+  // Four months per realisation; the months outside the period are summarised as 0.
+  for (const char* month : {"11/2000", "12/2000", " 1/2001", " 2/2001"})
+    for (const char* real : {"   1 of    2", "   2 of    2"})
+      EXPECT_NE(r.output.find(std::string("     Current month: ") + month + " (realisation " + real + ")"),
+                std::string::npos);
+  EXPECT_NE(file("monthly.dat").find("  1 2000   0    0.0    0.0    0.0    0.0    0.0    0.0    0.0    0.0    0.0"
+                                     "    0.0 "),
+            std::string::npos);
+}
+
+TEST(DailygenRun, ObservedSiteDaysAreKeptAndTheRestSimulatedConditionally) {
+  TempDir dir;
+  Network net;
+  net.thrkind = 1;  // soft threshold: observations below 0.5 are dry, the others lose 0.5
+  net.tau = 0.5;
+  write_files(net);
+  // December and January observed at the first three gauges, with gaps and missing
+  // values; the fourth gauge is never observed; nothing after January.
+  Observations obs;
+  unsigned state = 17;
+  auto next = [&] { return (state = state * 1103515245u + 12345u) >> 16; };
+  for (int m : {12, 1})
+    for (int d = 1; d <= 31; ++d) {
+      const long date = m == 12 ? date_of(1999, 12, d) : date_of(2000, 1, d);
+      for (int i = 0; i < 3; ++i) {
+        const unsigned k = next() % 10;
+        if (k == 0) continue;                                   // no record
+        obs[date][i] = k == 1 ? -1.0 : k < 5 ? 0.0 : (next() % 2000) / 100.0;  // missing, dry or wet
+      }
+    }
+  obs[date_of(2000, 1, 10)] = {{0, 0.3}, {1, 0.5}, {2, 12.0}};  // below, at and above the threshold
+  write_data(obs);
+  auto r = run_binary("dailygen/dailygen", answers("200001\n200002\n", 3, "1\n", 99));
+  ASSERT_EQ(r.status, 0) << r.output;
+  const Expected e = simulate(net, obs, 2000, 1, 2000, 2, 3, 99, {0, 1});
+  expect_same(file("daily.dat"), e.daily, "daily.dat");
+  expect_same(file("monthly.dat"), e.monthly, "monthly.dat");
+  check_against_daily(file("daily.dat"), file("monthly.dat"));
+  EXPECT_NE(file("daily.dat").find("  1 2000  1 10   0.00 0   0.00 0  12.00 0 "), std::string::npos);
+}
+
+namespace {
+
+int count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(DailygenRun, EveryInvalidAnswerRepeatsItsQuestion) {
+  TempDir dir;
+  write_files(Network{});
+  write_data({});
+  const std::string input =
+      "\n\n\n\n"
+      "abcd\n189912\n200000\n"     // unreadable, before 1900, month 0
+      "200102\n200011\n"           // end before start: back to the start
+      "200011\nx\n200102\n"        // unreadable end
+      "\ntwo\n2\n"                 // realisations
+      "0\n4\na\n3\n"               // output option
+      "x\n2\n1\n1\n7\n2\n0\n"      // subareas: toggles, all, toggle 2 off again, done
+      "x\n3\n"                     // daily output: unreadable, realisation 3 of 2
+      "1\n199901\n199812\n"        // window end before its start
+      "1\n199001\n199912\n"        // window outside the period
+      "1\n200012\n200101\n"        // accepted
+      "0\n-5\nabc\n77\n";          // seed
+  auto r = run_binary("dailygen/dailygen", input);
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string& o = r.output;
+  EXPECT_EQ(count(o, " Input start year and month (YYYYMM):\n"), 5);
+  EXPECT_EQ(count(o, " Er ... perhaps not. Please have another go!\n\n"), 2);
+  EXPECT_EQ(count(o, " ****ERROR**** End is before start! Try again.\n"), 1);
+  EXPECT_EQ(count(o, " Now input number of simulations/realisations:\n"), 3);
+  EXPECT_EQ(count(o, " Now please select an output option:\n"), 4);
+  EXPECT_EQ(count(o, " ****ERROR**** Invalid option. Try again.\n"), 2);
+  EXPECT_EQ(count(o, "NUMBER  NAME"), 6);
+  EXPECT_EQ(count(o, " output is required:\n"), 5);
+  EXPECT_EQ(count(o, "\n ****ERROR**** I'm only doing   2 realisations!Please try again.\n"), 1);
+  EXPECT_EQ(count(o, "\n ****ERROR**** End period precedes start period. Try again.\n"), 1);
+  EXPECT_EQ(count(o, "\n ****ERROR**** Outside requested simulation range. Try again.\n"), 1);
+  EXPECT_EQ(count(o, " Input seed for random number generator (integer < 424967291):\n"), 4);
+  EXPECT_EQ(count(o, " ****ERROR**** Seed must be positive. Try again.\n"), 2);
+  // The menu after "7" (include all) shows both subareas selected.
+  EXPECT_NE(o.find("   1    " + std::string("West") + std::string(56, ' ') + "   Y\n   2    East" +
+                   std::string(56, ' ') + "   Y\n"),
+            std::string::npos);
+
+  // Only realisation 1, December 2000 and January 2001.
+  auto days = lines(file("daily.dat"));
+  ASSERT_EQ(days.size(), 62u);
+  EXPECT_EQ(days.front().substr(0, 15), "  1 2000 12  1 ");
+  EXPECT_EQ(days.back().substr(0, 15), "  1 2001  1 31 ");
+  const std::string spec = file("mdlspec.txt");
+  const std::string options =
+      "\n**********************************************************************\n"
+      "**********************************************************************\n"
+      "**********************************************************************\n\n\n"
+      "SIMULATION OPTIONS\n==================\n\n"
+      "Simulation runs from month 11/2000 to  2/2001.\n"
+      "  2 realisations requested.\n\n\n"
+      "Output options selected\n-----------------------\n\n"
+      "Summary information for these subareas:\n\n"
+      "   0     Whole network" + std::string(47, ' ') + "\n"
+      "   1     West" + std::string(56, ' ') + "\n"
+      "\nMISCELLANEA\n===========\n\n"
+      "Seed for random number generator:         77\n";
+  ASSERT_GE(spec.size(), options.size());
+  EXPECT_EQ(spec.substr(spec.size() - options.size()), options);
+  EXPECT_EQ(spec.substr(0, 21), "\nSUBAREA DEFINITIONS\n");
+  EXPECT_NE(spec.find("\n\n\nMODEL DEFINITIONS:\n~~~~~~~~~~~~~~~~~~\n\nTest occurrence"), std::string::npos);
+}
+
+TEST(DailygenRun, FaultyInputStopsWithItsMessage) {
+  struct Case {
+    std::string name;
+    std::function<void()> change;  // applied to a good set of files
+    std::string input;             // answers
+    int status;
+    std::string message;
+  };
+  const std::string dialogue = "\n\n\n\n200001\n200001\n1\n2\n0\n5\n";
+  auto set_structure = [](std::string Network::*field, const std::string& line) {
+    return [field, line] {
+      Network n;
+      n.*field = line;
+      write_files(n);
+    };
+  };
+  const std::vector<Case> cases = {
+      {"input ends inside the dialogue", [] {}, "\n\n\n\n200001\n200001\n", 1,
+       " Now input number of simulations/realisations:\n\n"
+       "****ERROR**** The input ended before the simulation options were complete.\n"},
+      {"no region 0",
+       [] {
+         std::ofstream r("regions.def");
+         for (int i = 1; i <= 19; ++i) r << "h\n";
+         r << "    1West\n";
+       },
+       dialogue, 1, "****ERROR**** Subareas are not consecutive at line 20 of file regions.def"},
+      {"different global quantities",
+       [] {
+         Network n;
+         n.thrkind = 2;
+         n.tau = 0.3;
+         write_files(n);
+         std::ofstream a("gammamdl.def");  // the same amounts model without the threshold
+         for (int i = 1; i <= 47; ++i) a << "h\n";
+         a << "Amounts\n    0    1.0000    0    0    0\n    9    0.8000    0    0    0\n";
+       },
+       dialogue, 1,
+       "\n\n          ****ERROR**** Files logistic.def and gammamdl.def contain\n"
+       "          different definitions of `global' quantities.\n"},
+      {"constant correlation above 1", set_structure(&Network::occ_structure, "   10    1.2000    2    1    0"),
+       dialogue, 1, "spatial\ndependence structure parameters is out of bounds."},
+      {"empirical correlation above 1",
+       [] {
+         Network n;
+         n.occ_structure = "   10    0.0000    1    0    0";
+         write_files(n);
+         std::ofstream c("cor_logi.dat");
+         c << "heading\n";
+         for (int i = 0; i < NS; ++i)
+           for (int j = i + 1; j < NS; ++j)
+             c << kCodes[i] << "    " << kCodes[j] << "    " << (i == 0 && j == 2 ? " 1.5000" : " 0.3000") << "\n";
+       },
+       dialogue, 1, "I don't have a valid spatial correlation between sites"},
+      {"data out of order in the period",
+       [] {
+         write_data({});
+         std::ofstream d("gaugvals.dat");
+         d << "20000105G001  1.00\n20000103G002  1.00\n";
+       },
+       dialogue, 1, "****ERROR**** input file out of order. Offending date is\n 3/ 1/2000, at site G002.\n"},
+      {"unreadable data record", [] { std::ofstream("gaugvals.dat") << "20000101G001  x.00\n"; }, dialogue, 1,
+       "****ERROR**** while reading input file gaugvals.dat. The last successful access\nwas for data on  0/ 0/   0.\n"},
+      {"data after the start, user stops", [] { std::ofstream("gaugvals.dat") << "20000105G001  1.00\n"; },
+       dialogue + "n\n", 0, "preceded by 1 totally dry days.\n\n\n\nOK to continue (Y/N, default Y)?\n"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    write_files(Network{});
+    write_data({});
+    c.change();
+    auto r = run_binary("dailygen/dailygen", c.input);
+    EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.message), std::string::npos) << c.name << "\n" << r.output;
+    EXPECT_EQ(r.output.find("nan"), std::string::npos) << c.name;
+  }
+}
