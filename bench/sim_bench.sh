@@ -66,11 +66,13 @@ run() {  # $1 label
   rm -f daily.dat monthly.dat mdlspec.txt
   answers | ${PROFILE:-} /usr/bin/time -v "$build/dailygen/dailygen" > dailygen.out 2> dailygen.time || {
     tail -20 dailygen.out; exit 1; }
-  local wall secs
+  local wall secs cpu
   wall=$(grep 'Elapsed (wall clock)' dailygen.time | awk '{print $NF}')
   secs=$(echo "$wall" | awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }')
+  cpu=$(awk -F: '/User time|System time/ { s += $2 } END { print s }' dailygen.time)
   echo "$1: $sitedays site-days, wall $wall, \
-$(awk -v n="$sitedays" -v s="$secs" 'BEGIN { printf "%.2f", n / s / 1e6 }') M site-days/s, \
+$(awk -v n="$sitedays" -v s="$secs" 'BEGIN { printf "%.2f", n / s / 1e6 }') M site-days/s \
+($(awk -v n="$sitedays" -v s="$cpu" 'BEGIN { printf "%.2f", n / s / 1e6 }') M per CPU second), \
 peak memory $(grep 'Maximum resident' dailygen.time | awk '{print $NF}') kB, \
 daily.dat $(du -m daily.dat | cut -f1) MB"
 }

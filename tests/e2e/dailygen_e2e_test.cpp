@@ -27,7 +27,8 @@ const double kElev[NS] = {0.2, 0.9, 1.6, 0.5};
 
 // The models of the network; every number below is what the files say.
 struct Network {
-  double b0 = -0.6, belev = 0.4, bwet = 1.1;  // occurrence: constant, elevation, wet yesterday
+  double b0 = -0.6, belev = 0.4, bwet = 1.1;  // occurrence: constant, elevation, wet yesterday,
+  double bmean = 0.7;                         // fraction of the network wet yesterday
   double a0 = 1.3, alag = 0.25;               // amounts: constant, ln(1 + yesterday)
   double nu = 0.8;                            // gamma shape
   int thrkind = 0;                            // 0 none, 1 soft, 2 hard (code 8 1 kind+1)
@@ -69,6 +70,7 @@ void write_files(const Network& net) {
   line(o, 0, net.b0, 0, 0);
   line(o, 1, net.belev, 3, 0);
   line(o, 4, net.bwet, 1, 3);
+  line(o, 4, net.bmean, 1, 13);
   if (net.thrkind > 0) line(o, 8, net.tau, 1, net.thrkind + 1);
   o << net.occ_structure << "\n";
   std::ofstream a("gammamdl.def");
@@ -156,10 +158,14 @@ Expected simulate(const Network& net, const Observations& obs, int sy, int sm, i
             flag[i] = observed(date_of(y, m, d), i, x) ? 0 : 1;
             rain[i] = flag[i] == 0 ? x : -1.0;
           }
+          double wetfrac = 0.0;
+          for (int i = 0; i < NS; ++i) wetfrac += prev[i] > 0.0 ? 1.0 : 0.0;
+          wetfrac /= NS;
           std::vector<int> wet;
           for (int i = 0; i < NS; ++i) {
             if (flag[i] == 0) continue;
-            const double eta = (net.b0 + net.belev * kElev[i]) + net.bwet * (prev[i] > 0.0 ? 1.0 : 0.0);
+            const double eta =
+                (net.b0 + net.belev * kElev[i]) + net.bwet * (prev[i] > 0.0 ? 1.0 : 0.0) + net.bmean * wetfrac;
             const double p = std::exp(eta) / (1.0 + std::exp(eta));
             if (rnd.uniform() < p) wet.push_back(i);
             else rain[i] = 0.0;
