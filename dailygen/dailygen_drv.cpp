@@ -341,6 +341,7 @@ void dailygen_run() {
 
   rhochk(occ.rho, occ.spmod, OCC_FILE, MAXRHO);
   rhochk(amt.rho, amt.spmod, AMT_FILE, MAXRHO);
+  check_occurrence_scheme(occ.spmod);
   Matrix cormat1(MAXSIT, MAXSIT), cormat2(MAXSIT, MAXSIT);
   if (occ.spmod >= 1 && occ.spmod <= 19) build_matrix(occ, OCC_FILE, "cor_logi.dat", CH_OCCCOR, cormat1, sites1);
   build_matrix(amt, AMT_FILE, "cor_gamm.dat", CH_AMTCOR, cormat2, sites2);
@@ -354,10 +355,7 @@ void dailygen_run() {
   whichregs(0) = 1;
   const Options o = dialogue(spec, names, nreg, whichregs);
   zbqlini(o.seed);
-  if (!ch.close(CH_SPEC)) {
-    con.line("****ERROR**** Output file mdlspec.txt could not be written completely.");
-    end_run(1);
-  }
+  ch.close(CH_SPEC);
   const SimThresholds thr = simthr(occ);
 
   // Run state, allocated once.

@@ -166,7 +166,8 @@ Expected simulate(const Network& net, const Observations& obs, int sy, int sm, i
             if (flag[i] == 0) continue;
             const double eta =
                 (net.b0 + net.belev * kElev[i]) + net.bwet * (prev[i] > 0.0 ? 1.0 : 0.0) + net.bmean * wetfrac;
-            const double p = std::exp(eta) / (1.0 + std::exp(eta));
+            // The wet probability in the form that cannot overflow.
+            const double p = eta >= 0.0 ? 1.0 / (1.0 + std::exp(-eta)) : std::exp(eta) / (1.0 + std::exp(eta));
             if (rnd.uniform() < p) wet.push_back(i);
             else rain[i] = 0.0;
           }
@@ -331,6 +332,20 @@ TEST(DailygenRun, ObservedSiteDaysAreKeptAndTheRestSimulatedConditionally) {
 
 namespace {
 
+// Correlations of every gauge pair: `strong` between the first gauge and the others,
+// `pair` between gauges 2 and 3, 0 otherwise.
+void write_correlations(const std::string& name, double strong, double pair) {
+  std::ofstream c(name);
+  c << "heading\n";
+  for (int i = 0; i < NS; ++i)
+    for (int j = i + 1; j < NS; ++j) {
+      const double r = i == 0 ? strong : (i == 1 && j == 2) ? pair : 0.0;
+      char b[16];
+      std::snprintf(b, sizeof b, "%7.4f", r);
+      c << kCodes[i] << "    " << kCodes[j] << "    " << b << "\n";
+    }
+}
+
 int count(const std::string& text, const std::string& part) {
   int n = 0;
   for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -456,6 +471,28 @@ TEST(DailygenRun, FaultyInputStopsWithItsMessage) {
              c << kCodes[i] << "    " << kCodes[j] << "    " << (i == 0 && j == 2 ? " 1.5000" : " 0.3000") << "\n";
        },
        dialogue, 1, "I don't have a valid spatial correlation between sites"},
+      {"occurrence structure the simulation has no scheme for",
+       set_structure(&Network::occ_structure, "   10    0.5000   21    1    0"), dialogue, 1,
+       "****ERROR**** Spatial dependence structure 21 for the occurrence model is not available"},
+      {"amount correlations not positive definite",
+       [] {
+         Network n;
+         n.b0 = 5.0;  // nearly every gauge wet every day
+         n.amt_structure = "   10    0.0000    1    0    0";
+         write_files(n);
+         write_correlations("cor_gamm.dat", 0.9, -0.9);
+       },
+       dialogue, 1,
+       "\n     ****ERROR**** input correlation matrix isn't positive definite.\n     Problem found at "},
+      {"latent correlations not positive definite",
+       [] {
+         Network n;
+         n.occ_structure = "   10    0.0000    1    0    0";
+         write_files(n);
+         write_correlations("cor_logi.dat", 0.9, -0.9);
+       },
+       dialogue, 1,
+       "\n     ****ERROR**** input correlation matrix isn't positive definite.\n     Problem found at "},
       {"data out of order in the period",
        [] {
          write_data({});
