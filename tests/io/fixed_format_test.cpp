@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
 #include "fixed_format.hpp"
 
 using namespace rg;
@@ -47,4 +52,35 @@ TEST(FixedFormat, TextAndBuilder) {
   EXPECT_EQ(fmt_a("abc", 5), "abc  ");
   EXPECT_EQ(fmt_a("abcdef", 4), "abcd");
   EXPECT_EQ(Fields().x(2).t("n=").i(7, 3).f(1.25, 6, 2).a("xy", 3).str(), "  n=  7  1.25xy ");
+}
+
+TEST(FixedFormat, AppendedFieldsMatchTheSingleFieldFormatters) {
+  // The appending forms used for long records must give exactly the digits of
+  // printf (through fmt_f) for ordinary values, ties, narrow fields and non-finite
+  // values alike.
+  std::uint64_t state = 88172645463325252ULL;
+  auto next = [&] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  std::vector<double> values = {0.0, -0.0, 0.005, 0.015, 0.125, 2.675, 999.995, 999.994999, 1000.0, -0.5, 1e27,
+                                1e40, -1e300, std::nan(""), INFINITY, -INFINITY};
+  for (int k = 0; k < 20000; ++k) {
+    const double v = static_cast<double>(next() % 2000000) / 1000.0 * ((k % 7 == 0) ? -1.0 : 1.0);
+    values.push_back(v);
+    values.push_back(v / 3.0);
+  }
+  for (double v : values)
+    for (auto [w, d] : {std::pair{6, 2}, {6, 1}, {5, 3}, {4, 3}, {12, 4}}) {
+      std::string s = "x";
+      append_f(s, v, w, d);
+      EXPECT_EQ(s, "x" + fmt_f(v, w, d)) << v << " " << w << " " << d;
+    }
+  for (long long v : {0LL, 7LL, -12LL, 999LL, 1000LL, -100LL, 123456789012LL}) {
+    std::string s;
+    append_i(s, v, 3);
+    EXPECT_EQ(s, fmt_i(v, 3));
+  }
 }
