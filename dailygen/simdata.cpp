@@ -31,6 +31,15 @@ std::string date_text(int dd, int mm, int yy) { return Fields().i(dd, 2).t("/").
   end_run(1);
 }
 
+[[noreturn]] void date_failure(std::string_view what, int dd, int mm, int yy, std::string_view record) {
+  Console& con = console();
+  con.blank();
+  con.blank();
+  con.line("****ERROR**** " + std::string(what) + " Offending date is");
+  con.line(date_text(dd, mm, yy) + ", at site " + fmt_a(column_field(record, 9, 4), 4) + ".");
+  end_run(1);
+}
+
 // A value of the data file counts as observed down to rounding noise below 0.
 constexpr double OBSERVED = -1.0e-12;
 
@@ -63,19 +72,28 @@ void datrd2(SimDay& day, int nsites, int yy, int mm, int dd, DataSearch& search,
       in.rewind();
       return;
     }
-    std::string_view text = trim_right(*line);
+    std::string_view text = *line;
     // A blank line holds no record (typically one left at the end of the file).
-    if (text.empty()) {
+    if (trim_right(text).empty()) {
       if (search.state == -1) search.nlines = in.line_number();
       continue;
     }
-    auto y = read_int(text, 1, 4), mo = read_int(text, 5, 2), d = read_int(text, 7, 2);
-    auto value = text.size() >= 13 ? read_real(text, 13, 6, 2) : std::nullopt;
-    if (!y || !mo || !d || !value) read_failure(search.file, ld, lm, ly);
+    // Fields are read in order: a failed read shows the date as far as it got. A line
+    // that ends before the value field has no value; a blank value field reads as 0.
+    auto y = read_int(text, 1, 4);
+    if (!y || *y < -9999 || *y > 9999) read_failure(search.file, ld, lm, ly);
     ly = static_cast<int>(*y);
+    auto mo = read_int(text, 5, 2);
+    if (!mo) read_failure(search.file, ld, lm, ly);
     lm = static_cast<int>(*mo);
+    auto d = read_int(text, 7, 2);
+    if (!d) read_failure(search.file, ld, lm, ly);
     ld = static_cast<int>(*d);
-    const long date = static_cast<long>(*y) * 10000 + *mo * 100 + *d;
+    auto value = text.size() >= 13 ? read_real(text, 13, 6, 2) : std::nullopt;
+    if (!value) read_failure(search.file, ld, lm, ly);
+    if (ly < 1 || lm < 1 || lm > 12 || ld < 1 || ld > days_in_month(lm, ly))
+      date_failure("impossible date in input file.", ld, lm, ly, text);
+    const long date = static_cast<long>(ly) * 10000 + lm * 100 + ld;
 
     if (date == want) {
       if (search.state == -1) search.state = 0;
@@ -108,12 +126,7 @@ void datrd2(SimDay& day, int nsites, int yy, int mm, int dd, DataSearch& search,
       if (search.state == -1) search.nlines = in.line_number();
       continue;
     }
-    Console& con = console();
-    con.blank();
-    con.blank();
-    con.line("****ERROR**** input file out of order. Offending date is");
-    con.line(date_text(ld, lm, ly) + ", at site " + fmt_a(column_field(text, 9, 4), 4) + ".");
-    end_run(1);
+    date_failure("input file out of order.", ld, lm, ly, text);
   }
 }
 

@@ -316,6 +316,11 @@ TEST(Updat2, SearchStartAndFaultsOfTheDataFile) {
       // Out of order inside the period.
       {{record(2000, 12, 1, "AAAA", 1.0), record(2001, 3, 1, "AAAA", 1.0), record(2001, 2, 27, "BBBB", 1.0)}, "", 1,
        "\n\n****ERROR**** input file out of order. Offending date is\n27/ 2/2001, at site BBBB.\n", 1},
+      // An impossible date.
+      {{record(2001, 2, 28, "AAAA", 1.0), "20010229AAAA  1.00"}, "", 1,
+       "\n\n****ERROR**** impossible date in input file. Offending date is\n29/ 2/2001, at site AAAA.\n", 0},
+      // A blank value field is a dry day.
+      {{"20010301AAAA      ", record(2001, 3, 2, "AAAA", 1.0)}, "", -1, "the period requested...\n", 0},
       // A record that cannot be read.
       {{record(2001, 3, 1, "AAAA", 1.0), "2001 3 1BBBB  1.x0"}, "", 1,
        "\n\n****ERROR**** while reading input file gaugvals.dat. The last successful access\n"

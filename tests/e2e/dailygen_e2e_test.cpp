@@ -501,7 +501,7 @@ TEST(DailygenRun, FaultyInputStopsWithItsMessage) {
        },
        dialogue, 1, "****ERROR**** input file out of order. Offending date is\n 3/ 1/2000, at site G002.\n"},
       {"unreadable data record", [] { std::ofstream("gaugvals.dat") << "20000101G001  x.00\n"; }, dialogue, 1,
-       "****ERROR**** while reading input file gaugvals.dat. The last successful access\nwas for data on  0/ 0/   0.\n"},
+       "****ERROR**** while reading input file gaugvals.dat. The last successful access\nwas for data on  1/ 1/2000.\n"},
       {"data after the start, user stops", [] { std::ofstream("gaugvals.dat") << "20000105G001  1.00\n"; },
        dialogue + "n\n", 0, "preceded by 1 totally dry days.\n\n\n\nOK to continue (Y/N, default Y)?\n"},
   };
