@@ -5,6 +5,7 @@
 // table), and its regional summaries against totals recomputed from daily.dat.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -514,5 +515,53 @@ TEST(DailygenRun, FaultyInputStopsWithItsMessage) {
     EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.output;
     EXPECT_NE(r.output.find(c.message), std::string::npos) << c.name << "\n" << r.output;
     EXPECT_EQ(r.output.find("nan"), std::string::npos) << c.name;
+  }
+}
+
+TEST(DailygenRun, LatentOccurrenceAndAmountCorrelationsReachTheDailyFile) {
+  // Wet probability 1/2 at every gauge (all coefficients 0), latent correlation 0.6
+  // and cube-root amount correlation 0.5 between every pair. For latent threshold 0
+  // the joint wet probability has the closed form 1/4 + asin(rho)/(2 pi).
+  TempDir dir;
+  Network net;
+  net.b0 = net.belev = net.bwet = net.bmean = 0.0;
+  net.alag = 0.0;
+  // Shape 4 and mean 12 mm: the cube roots stay far from 0, so that neither the
+  // redraw of negative values nor the rounding of daily.dat to 0.01 mm truncates them.
+  net.nu = 4.0;
+  net.a0 = std::log(12.0);
+  net.occ_structure = "   10    0.6000    2    1    0";
+  net.amt_structure = "   10    0.5000    2    1    0";
+  write_files(net);
+  write_data({});
+  auto r = run_binary("dailygen/dailygen", "\n\n\n\n200001\n200012\n30\n2\n0\n31337\n");
+  ASSERT_EQ(r.status, 0) << r.output;
+  std::vector<std::array<double, NS>> days;
+  for (const auto& l : lines(file("daily.dat"))) {
+    std::array<double, NS> v{};
+    for (int i = 0; i < NS; ++i) v[static_cast<std::size_t>(i)] = std::stod(l.substr(15 + 9 * i, 6));
+    days.push_back(v);
+  }
+  ASSERT_EQ(days.size(), 30u * 366u);
+  const double n = static_cast<double>(days.size());
+  const double both = 0.25 + std::asin(0.6) / (2.0 * 3.14159265358979323846);
+  const double cube_mu = std::cbrt(std::exp(net.a0));
+  for (int i = 0; i < NS; ++i) {
+    double wet = 0.0;
+    for (const auto& d : days) wet += d[static_cast<std::size_t>(i)] > 0.0 ? 1.0 : 0.0;
+    EXPECT_NEAR(wet / n, 0.5, 4.0 * std::sqrt(0.25 / n)) << "gauge " << i + 1;
+    for (int j = i + 1; j < NS; ++j) {
+      double joint = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0, k = 0.0;
+      for (const auto& d : days) {
+        const double a = d[static_cast<std::size_t>(i)], b = d[static_cast<std::size_t>(j)];
+        if (a <= 0.0 || b <= 0.0) continue;
+        joint += 1.0;
+        const double x = std::cbrt(a) / cube_mu, y = std::cbrt(b) / cube_mu;
+        sx += x, sy += y, sxx += x * x, syy += y * y, sxy += x * y, k += 1.0;
+      }
+      EXPECT_NEAR(joint / n, both, 4.0 * std::sqrt(both * (1.0 - both) / n)) << "gauges " << i + 1 << ", " << j + 1;
+      const double cor = (sxy / k - sx / k * sy / k) / std::sqrt((sxx / k - sx / k * sx / k) * (syy / k - sy / k * sy / k));
+      EXPECT_NEAR(cor, 0.5, 0.05) << "gauges " << i + 1 << ", " << j + 1;  // standard error about 0.014
+    }
   }
 }
