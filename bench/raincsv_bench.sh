@@ -16,6 +16,7 @@ measure() {  # label, command...
   shift
   /usr/bin/time -v "$@" > out.txt 2> time.txt || { cat out.txt time.txt; exit 1; }
   echo "$label: wall $(grep 'Elapsed (wall clock)' time.txt | awk '{print $NF}'), \
+cpu $(awk -F': ' '/User time|System time/ {t += $2} END {printf "%.2f s", t}' time.txt), \
 peak memory $(grep 'Maximum resident' time.txt | awk '{print $NF}') kB"
 }
 
