@@ -67,8 +67,11 @@ int find_either(const CsvTable& t, const char* a, const char* b) {
 }
 
 int require(const CsvTable& t, int col, const std::string& what) {
-  if (col < 0) csv_fail("File " + t.path() + " has no column " + what + ".");
-  return col;
+  if (col >= 0) return col;
+  // A table separated by semicolons reads as a single column.
+  bool semicolons = t.header().size() == 1 && t.header()[0].find(';') != std::string::npos;
+  csv_fail("File " + t.path() + " has no column " + what + "." +
+           (semicolons ? " Its fields seem to be separated by semicolons; raincsv reads comma-separated tables." : ""));
 }
 
 std::string joined(const std::vector<std::string>& items) {

@@ -141,6 +141,7 @@ TEST(RaincsvImport, RefusesFaultyTablesAndLeavesTheDirectoryAlone) {
       {STATIONS + "C3," + std::string(71, 'n') + ",0,0\n", DAILY, "", "column name: name is longer than 70"},
       {STATIONS + "C3,Far,12345678901,0\n", DAILY, "", "does not fit the 10-column attribute field"},
       {STATIONS, DAILY, "--region basin", "has no column basin (named by --region)"},
+      {"code;name;x;y\nA1;One;0;0\n", DAILY, "", "separated by semicolons; raincsv reads comma-separated tables"},
   };
   for (const auto& c : cases) {
     TempDir dir;
