@@ -214,10 +214,12 @@ void write_listing(const FitProgram& prog, const SiteTable& sites, int chfit, st
   RecordStore& store = channels().store(chfit);
   out.line("SITE YEAR MONTH DAY OBSERVED PREDICTED    ETA");
   FittedRecord r;
+  Fields line;  // one line's storage for the whole listing
+  const std::string none;
   for (std::int64_t n = 1; n <= nrec; ++n) {
     if (!read_fitted(store, n, r)) prgerr("RESLST", "fit_both", 3);
-    const std::string& code = r.site >= 1 && r.site <= sites.nsites ? sites.sitcod(r.site) : std::string();
-    out.line(Fields()
+    const std::string& code = r.site >= 1 && r.site <= sites.nsites ? sites.sitcod(r.site) : none;
+    out.line(line.clear()
                  .a(code, 4)
                  .x(1)
                  .i(r.yy, 4)

@@ -27,15 +27,18 @@ inline std::string blanks(int n) { return std::string(n > 0 ? static_cast<std::s
 void append_i(std::string& s, long long v, int w);
 void append_f(std::string& s, double v, int w, int d);
 
-// Builds one output line from fixed fields, left to right.
+// Builds one output line from fixed fields, left to right. clear() starts a new
+// line in the same storage, so a writer that keeps one Fields allocates nothing per
+// line.
 class Fields {
  public:
   Fields& x(int n) { s_ += blanks(n); return *this; }
   Fields& t(std::string_view text) { s_ += text; return *this; }
-  Fields& i(long long v, int w) { s_ += fmt_i(v, w); return *this; }
-  Fields& f(double v, int w, int d) { s_ += fmt_f(v, w, d); return *this; }
+  Fields& i(long long v, int w) { append_i(s_, v, w); return *this; }
+  Fields& f(double v, int w, int d) { append_f(s_, v, w, d); return *this; }
   Fields& e(double v, int w, int d) { s_ += fmt_e(v, w, d); return *this; }
   Fields& a(std::string_view text, int w) { s_ += fmt_a(text, w); return *this; }
+  Fields& clear() { s_.clear(); return *this; }
   const std::string& str() const { return s_; }
   operator std::string_view() const { return s_; }
 

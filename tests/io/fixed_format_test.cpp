@@ -84,3 +84,11 @@ TEST(FixedFormat, AppendedFieldsMatchTheSingleFieldFormatters) {
     EXPECT_EQ(s, fmt_i(v, 3));
   }
 }
+
+TEST(FixedFormat, FieldsReuseTheirLine) {
+  Fields line;
+  line.a("AB", 4).x(1).i(-7, 3).f(0.5, 4, 3);
+  EXPECT_EQ(line.str(), "AB    -7.500");
+  line.clear().i(123, 2).a("toolong", 3);
+  EXPECT_EQ(line.str(), "**too");
+}
