@@ -256,7 +256,9 @@ TEST_F(FullModel, LeavingFlaggedSitesOutGivesTheOthersTheirFullAssembly) {
     if (j == day || j == trend || j == month) continue;  // common columns, filled for all
     EXPECT_EQ(covs(1, j), SENTINEL) << j;
     EXPECT_EQ(covs(3, j), SENTINEL) << j;
-    if (j != th) EXPECT_EQ(covs(2, j), full(2, j)) << j;  // th holds the daily effect of another day
+    if (j != th) {  // th holds the daily effect of another day
+      EXPECT_EQ(covs(2, j), full(2, j)) << j;
+    }
   }
   EXPECT_EQ(miss(1), 1);
   EXPECT_EQ(miss(2), 0);
