@@ -159,13 +159,22 @@ void rhochk(const Array1<double>& rho, int spmod, const std::string& file, int c
                   "supplied for spatial dependence structure."},
                  true);
   }
+  // The Beta-Binomial shape must be positive: at 0 or below there is no distribution.
+  const bool bad_shape = spmod == 22 && !(rho(1) > 0.0);
   for (int k = 1; k <= last; ++k) {
     if (!given(rho(k))) continue;
-    if (rho(k) < s->lo[k - 1] || rho(k) > s->hi[k - 1])
+    if (rho(k) < s->lo[k - 1] || rho(k) > s->hi[k - 1] || (k == 1 && bad_shape))
       stop_lines({"****ERROR**** in file " + name + ", one or more of the spatial",
                   "dependence structure parameters is out of bounds."},
                  true);
   }
+}
+
+double bcalc(double p, double pbar, double psi) {
+  if (psi == 1.0) return 1.0;
+  const double c = (psi - 1.0) * pbar + 1.0 - p * (psi + 1.0);
+  const double q = -0.5 * (c + std::copysign(std::sqrt(c * c - 4.0 * (p - 1.0) * psi * p), c));
+  return c < 0.0 ? q / (psi * p) : (p - 1.0) / q;
 }
 
 int ncoord(const SiteTable& sites) { return std::clamp(sites.nattr, 0, 2); }

@@ -42,6 +42,13 @@ int rhonum(int spmod);
 // and their bounds; stops the run with a message naming the model definition file.
 void rhochk(const Array1<double>& rho, int spmod, const std::string& file, int capacity);
 
+// Dry-state odds factor of a site under the wet/dry weather-state structure: the root
+// x of psi p x^2 + c x + (p - 1) = 0, c = (psi - 1) pbar + 1 - p (psi + 1), for which a
+// site of wet probability p keeps it on average when the odds are multiplied by x on
+// dry-state days and by psi x on wet-state days (pbar: probability of the wet state).
+// Computed without cancellation; psi = 1 gives 1.
+double bcalc(double p, double pbar, double psi);
+
 // Co-ordinates available for distances: site attributes 1 and 2, as many as the
 // site file defines (0, 1 or 2).
 int ncoord(const SiteTable& sites);

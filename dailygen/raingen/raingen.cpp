@@ -127,16 +127,7 @@ void check_site_arrays(std::string_view routine, int nsites, int site_capacity, 
 }
 
 void check_occurrence_scheme(int spmod1) {
-  if (spmod1 == 21 || spmod1 == 22) {
-    Console& con = console();
-    con.blank();
-    con.line("****ERROR**** Spatial dependence structure " + fmt_i(spmod1, 2) +
-             " for the occurrence model is not available");
-    con.line("in this version of the simulation program. Please choose structure 0");
-    con.line("(independence) or a latent Gaussian structure (1 to 6).");
-    end_run(1);
-  }
-  if (spmod1 < 0 || spmod1 >= 20) {
+  if (spmod1 < 0 || (spmod1 >= 20 && spmod1 != 21 && spmod1 != 22)) {
     Console& con = console();
     con.blank();
     con.line("****ERROR**** In routine WDALLOC, an invalid value of variable");
@@ -145,11 +136,15 @@ void check_occurrence_scheme(int spmod1) {
   }
 }
 
-void wdalloc(Array1<double>& state, int nsites, int nobs, int /*nobswet*/, const Array1<int>& flags, int spmod1,
-             const Array1<double>& eta, const Array1<double>& /*rho1*/, const Matrix& cormat1, int site_capacity) {
+void wdalloc(Array1<double>& state, int nsites, int nobs, int nobswet, const Array1<int>& flags, int spmod1,
+             const Array1<double>& eta, const Array1<double>& rho1, const Matrix& cormat1, int site_capacity) {
   check_occurrence_scheme(spmod1);
   if (spmod1 == 0) {
     independent_occurrence(state, nsites, flags, eta);
+  } else if (spmod1 == 21) {
+    wd21(state, nsites, nobs, flags, eta, rho1, site_capacity);
+  } else if (spmod1 == 22) {
+    wd22(state, nsites, nobs, nobswet, flags, eta, rho1, site_capacity);
   } else {
     wdlg(state, nsites, nobs, flags, eta, cormat1, site_capacity);
   }
@@ -239,6 +234,7 @@ void raingen_restart() {
   s.oldnkw = -1;
   s.sigchk = 0;
   latent_restart();
+  betabin_restart();
 }
 
 }  // namespace rg

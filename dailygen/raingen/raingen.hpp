@@ -33,6 +33,20 @@ void wdalloc(Array1<double>& state, int nsites, int nobs, int nobswet, const Arr
 void wdlg(Array1<double>& state, int nsites, int nobs, const Array1<int>& flags, const Array1<double>& eta,
           const Matrix& cormat1, int site_capacity);
 
+// Occurrence given a daily wet/dry weather state: the state is drawn (given the
+// observed sites) with prior probability the mean wet probability, and the sites are
+// independent given it, their odds multiplied by e^theta on wet-state days, theta =
+// rho(1), and calibrated so that each site keeps its probability on average.
+void wd21(Array1<double>& state, int nsites, int nobs, const Array1<int>& flags, const Array1<double>& eta,
+          const Array1<double>& rho, int site_capacity);
+
+// Beta-Binomial occurrence: the number of wet sites is Beta-Binomial with the mean wet
+// probability and shape rho(1), each site keeping its own probability; probabilities
+// that cannot go with that distribution are shrunk towards their mean by the step
+// rho(2) (default 0.01) with messages unless rho(3) is 0.
+void wd22(Array1<double>& state, int nsites, int nobs, int nobswet, const Array1<int>& flags,
+          const Array1<double>& eta, const Array1<double>& rho, int site_capacity);
+
 // A draw from N(mu, sigma^2) restricted to s(x - c) >= 0 (s = +1: x >= c; s = -1: x <= c).
 double rtrnor(double mu, double sigma, double c, double s);
 
@@ -41,7 +55,8 @@ double rtrnor(double mu, double sigma, double c, double s);
 double wet_probability(double eta);
 
 // Stops the run with a message unless the simulation has a scheme for occurrence
-// structure spmod1 (0 independence, 1 to 19 latent Gaussian).
+// structure spmod1 (0 independence, 1 to 19 latent Gaussian, 21 weather state, 22
+// Beta-Binomial).
 void check_occurrence_scheme(int spmod1);
 
 // Forgets the factorisations kept between days and the checks made once per run (for

@@ -32,5 +32,7 @@ void condition_gaussian(const Matrix& cov, VecView<const int> target, int nt, Ve
 
 // Forgets the latent Gaussian scheme's checks and factorisations.
 void latent_restart();
+// Forgets the Beta-Binomial scheme's shrinkage step and message switch.
+void betabin_restart();
 
 }  // namespace rg

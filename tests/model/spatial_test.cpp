@@ -272,6 +272,9 @@ TEST(Rhochk, RejectsUnknownStructuresCountsAndBounds) {
   EXPECT_EQ(rhochk_output(3, gap), wrong_number);
 
   EXPECT_EQ(rhochk_output(3, params({-0.1})), out_of_bounds);
+  // A Beta-Binomial shape of 0 or below has no distribution.
+  EXPECT_EQ(rhochk_output(22, params({0.0})), out_of_bounds);
+  EXPECT_EQ(rhochk_output(22, params({-2.0, 0.05})), out_of_bounds);
   EXPECT_EQ(rhochk_output(3, params({1.0e6 + 1.0})), out_of_bounds);
   EXPECT_EQ(rhochk_output(2, params({1.0001})), out_of_bounds);
   EXPECT_EQ(rhochk_output(4, params({0.1, -1.5})), out_of_bounds);

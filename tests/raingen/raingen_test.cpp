@@ -246,14 +246,6 @@ TEST(Raingen, FailedFactorisationsStopTheRun) {
 
 TEST(Raingen, RefusedOccurrenceStructuresAndCapacities) {
   Net net(2, 1.0, 1.0);
-  for (int spmod : {21, 22}) {
-    restart(1);
-    net.spmod1 = spmod;
-    auto r = rgtest::capture([&] { net.day(); });
-    EXPECT_TRUE(r.ended && r.status == 1);
-    EXPECT_NE(r.output.find("Spatial dependence structure " + std::to_string(spmod) + " for the occurrence model"),
-              std::string::npos);
-  }
   restart(1);
   net.spmod1 = 20;
   auto r = rgtest::capture([&] { net.day(); });
