@@ -472,9 +472,8 @@ TEST(DailygenRun, FaultyInputStopsWithItsMessage) {
              c << kCodes[i] << "    " << kCodes[j] << "    " << (i == 0 && j == 2 ? " 1.5000" : " 0.3000") << "\n";
        },
        dialogue, 1, "I don't have a valid spatial correlation between sites"},
-      {"occurrence structure the simulation has no scheme for",
-       set_structure(&Network::occ_structure, "   10    0.5000   21    1    0"), dialogue, 1,
-       "****ERROR**** Spatial dependence structure 21 for the occurrence model is not available"},
+      {"Beta-Binomial shape of 0", set_structure(&Network::occ_structure, "   10    0.0000   22    1    0"),
+       dialogue, 1, "spatial\ndependence structure parameters is out of bounds."},
       {"amount correlations not positive definite",
        [] {
          Network n;
