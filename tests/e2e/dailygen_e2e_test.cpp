@@ -564,3 +564,52 @@ TEST(DailygenRun, LatentOccurrenceAndAmountCorrelationsReachTheDailyFile) {
     }
   }
 }
+
+TEST(DailygenRun, WeatherStateAndBetaBinomialNumbersOfWetGauges) {
+  // Wet probability 1/2 at every gauge. Weather state with theta = 2: the calibration
+  // gives odds e and 1/e on wet- and dry-type days, each with probability 1/2, so the
+  // number of wet gauges is a half-half mixture of binomials with p = 1/(1 + e^-1) and
+  // 1/(1 + e). Beta-Binomial with shape 2: alpha = beta = 1, a uniform number of wet
+  // gauges on 0..4. Chi-square bound: qchisq(0.999, 4) = 18.47 (R).
+  const double pw = 1.0 / (1.0 + std::exp(-1.0)), pd = 1.0 / (1.0 + std::exp(1.0));
+  auto binom = [](double p, int k) {
+    const double c[] = {1, 4, 6, 4, 1};
+    return c[k] * std::pow(p, k) * std::pow(1 - p, 4 - k);
+  };
+  struct Case {
+    std::string structure;
+    std::function<double(int)> prob;
+  };
+  const Case cases[] = {
+      {"   10    2.0000   21    1    0", [&](int k) { return 0.5 * binom(pw, k) + 0.5 * binom(pd, k); }},
+      {"   10    2.0000   22    1    0\n   10    0.5000   22    2    0", [](int) { return 0.2; }},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    Network net;
+    net.b0 = net.belev = net.bwet = net.bmean = 0.0;
+    net.occ_structure = c.structure;
+    write_files(net);
+    write_data({});
+    auto r = run_binary("dailygen/dailygen", "\n\n\n\n200001\n200012\n30\n2\n0\n4711\n");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find("****ERROR"), std::string::npos);
+    EXPECT_EQ(r.output.find("****WARNING"), std::string::npos);
+    std::array<double, NS + 1> count{};
+    double n = 0.0;
+    for (const auto& l : lines(file("daily.dat"))) {
+      int wet = 0;
+      for (int i = 0; i < NS; ++i) wet += std::stod(l.substr(static_cast<std::size_t>(15 + 9 * i), 6)) > 0.0;
+      count[static_cast<std::size_t>(wet)] += 1.0;
+      n += 1.0;
+    }
+    ASSERT_EQ(n, 30.0 * 366.0);
+    double chi2 = 0.0;
+    for (int k = 0; k <= NS; ++k) {
+      const double e = n * c.prob(k);
+      chi2 += (count[static_cast<std::size_t>(k)] - e) * (count[static_cast<std::size_t>(k)] - e) / e;
+    }
+    EXPECT_LT(chi2, 18.47) << c.structure;
+  }
+}
+
