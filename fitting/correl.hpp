@@ -36,4 +36,14 @@ void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int
 // count is 0), the count and the co-ordinate differences.
 void write_correlations(int chout, const Matrix& stat, const Matrix& count, const SiteTable& sites, int nsites);
 
+// Fits the parameters of structure spmod (2 to 6) in rho to the empirical
+// correlations cor of the pairs i < j whose count is above 0, each weighted by its
+// count: structure 2 takes the weighted mean; 3 to 6 minimise the weighted sum of
+// squared differences over the inter-site distances, by Newton steps in the decay
+// (and power), with the limiting correlation of 4 and 6 solved exactly for each.
+// Warns when the iteration limit is reached or when the data cannot determine the
+// parameters (rho then keeps the values it held). file: the model definition.
+void corfit(int spmod, const Matrix& cor, const Matrix& count, const SiteTable& sites, int nsites,
+            Array1<double>& rho, int site_capacity, const std::string& file);
+
 }  // namespace rg
