@@ -309,8 +309,7 @@ void fit_run(const FitProgram& prog) {
   const IwlsResult fit = iwls(prog.rsptyp, model, m, nrec, sites.nsites, MAXSIT, MAXPAR, se, setheta, maxit, chdes,
                               chfit, CH_RESULTS,
                               sites.attnam, rebuild.get());
-  // The inter-site dependence of the residuals is estimated here once that
-  // estimation exists; until then rho keeps the values of the definition.
+  if (model.spmod != 0 && prog.dependence) prog.dependence(prog, sites, chfit, nrec, model);
 
   chkmdl(model, se, setheta, sites.attnam, 3, prog.rsptyp, CH_RESULTS);
   newmdl(CH_MODEL, CH_NEWMODEL, MAXPAR, model);

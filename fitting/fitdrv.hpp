@@ -12,6 +12,13 @@
 
 namespace rg {
 
+struct FitProgram;
+// The program's estimation of the inter-site dependence after the fit (model with a
+// spatial structure): reads the nrec records of the fitted-value store on chfit,
+// writes the correlation file where the structure has one, and sets model.rho.
+using DependenceStep = void (*)(const FitProgram& prog, const SiteTable& sites, int chfit, std::int64_t nrec,
+                                Model& model);
+
 struct FitProgram {
   int rsptyp = RSP_AMOUNT;
   std::string name;        // program name, in the design-store message
@@ -23,6 +30,7 @@ struct FitProgram {
   int chcorrel = 66;
   std::string listing_question;
   int eta_gap = 2;         // blanks between fitted value and eta in the listing
+  DependenceStep dependence = nullptr;
 };
 
 const FitProgram& amount_program();

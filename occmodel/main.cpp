@@ -1,6 +1,4 @@
-#include "fitdrv.hpp"
+#include "occmodel.hpp"
 #include "run_exit.hpp"
 
-int main() {
-  return rg::run_program([] { rg::fit_run(rg::occurrence_program()); });
-}
+int main() { return rg::run_program(rg::occmodel_run); }

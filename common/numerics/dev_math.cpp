@@ -1,6 +1,7 @@
 #include "dev_math.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -447,61 +448,17 @@ namespace {
 
 double upper_tail(double z) { return cdfnor(z, 0.0, 1.0, 1); }
 
-// Owen's T(h, a) for h >= 0 and 0 <= a < 1 by its series, to absolute accuracy tol:
-// T = (atan a − a·P)/(2π), P = Σ_j (−a²)^j·(1 − e^(−x)·Σ_{i≤j} x^i/i!)/(2j+1), x = h²/2.
-// The bracket is the Poisson tail Σ_{i>j} p_i (p_i = e^(−x)·x^i/i!), so the same sum
-// is P = Σ_{i≥1} p_i·S_i with S_i = Σ_{j<i} (−a²)^j/(2j+1), |S_i| <= 1. In this order
-// every term is formed without cancellation, and once i+1 > x the rest after term i
-// is at most p_i·x/(i+1−x): the sum stops on a true bound of what is left. (Summed
-// in j, the bracket stalls at its rounding level, and with a near 1 the terms then
-// shrink only like a^(2j).)
-double owen_series(double h, double a, double tol) {
-  if (a == 0.0) return 0.0;
-  // |T(h, a)| <= Φ̄(h)/2 for every a; this also bounds the work for large h.
-  if (0.5 * upper_tail(h) <= 0.25 * tol) return 0.0;
-  const double x = 0.5 * h * h;
-  double sum = 0.0;
-  if (x > 0.0) {
-    const double a2 = a * a;
-    const double lx = std::log(x);
-    const double limit = TWOPI * tol / a;
-    double logp = -x;  // log p_0
-    double si = 0.0;   // S_i
-    double pw = 1.0;   // (−a²)^(i−1)
-    for (int i = 1;; ++i) {
-      si += pw / (2 * i - 1);
-      pw *= -a2;
-      logp += lx - std::log(static_cast<double>(i));
-      const double pi = std::exp(logp);
-      sum += pi * si;
-      if (i + 1 > x && pi * x / (i + 1 - x) <= limit) break;
-    }
-  }
-  return (std::atan(a) - a * sum) / TWOPI;
+// ln i for the series terms, from a table for the usual short series.
+double log_of(int i) {
+  static const auto table = [] {
+    std::array<double, 512> t{};
+    for (int j = 1; j < static_cast<int>(t.size()); ++j) t[static_cast<std::size_t>(j)] = std::log(static_cast<double>(j));
+    return t;
+  }();
+  return i < static_cast<int>(table.size()) ? table[static_cast<std::size_t>(i)] : std::log(static_cast<double>(i));
 }
 
-// Owen's T(h, a) with a = num/(h·s), h != 0, s > 0, to absolute accuracy tol. For
-// |a| > 1 it uses T(h, a) = Φ̄(h)/2 + Φ̄(ah)/2 − Φ̄(h)·Φ̄(ah) − T(ah, 1/a) (a > 0, T odd
-// in a, even in h) with a·h = num/s and 1/a = h·s/num, so a tiny h and a huge a cost
-// no accuracy and nothing is divided by zero.
-double owent(double h, double num, double s, double tol) {
-  if (num == 0.0) return 0.0;
-  const double sign = ((num < 0.0) != (h < 0.0)) ? -1.0 : 1.0;
-  h = std::fabs(h);
-  num = std::fabs(num);
-  const double ph = upper_tail(h);
-  if (0.5 * ph <= 0.25 * tol) return 0.0;
-  const double hs = h * s;
-  if (std::fabs(num - hs) <= tol * hs) return sign * 0.5 * ph * (1.0 - ph);
-  if (num < hs) return sign * owen_series(h, num / hs, tol);
-  const double ah = num / s;
-  const double pah = upper_tail(ah);
-  return sign * (0.5 * ph + 0.5 * pah - ph * pah - owen_series(ah, hs / num, tol));
-}
-
-}  // namespace
-
-double cdfbvn(double h, double k, double rho, double tol) {
+void check_bvn(double rho, double tol) {
   if (!(std::fabs(rho) <= 1.0)) {
     console().line("****ERROR**** In routine CDFBVN, RHO must be in range (-1,1)");
     end_run(1);
@@ -510,8 +467,91 @@ double cdfbvn(double h, double k, double rho, double tol) {
     console().line("****ERROR**** in routine CDFBVN, TOL must be strictly positive");
     end_run(1);
   }
+}
+
+// Owen's T(h, a) for h >= 0 and 0 <= a < 1 by its series, to absolute accuracy tol:
+// T = (atan a − a·P)/(2π), P = Σ_j (−a²)^j·(1 − e^(−x)·Σ_{i≤j} x^i/i!)/(2j+1), x = h²/2.
+// The bracket is the Poisson tail Σ_{i>j} p_i (p_i = e^(−x)·x^i/i!), so the same sum
+// is P = Σ_{i≥1} p_i·S_i with S_i = Σ_{j<i} (−a²)^j/(2j+1), |S_i| <= 1. In this order
+// every term is formed without cancellation, and once i+1 > x the rest after term i
+// is at most p_i·x/(i+1−x): the sum stops on a true bound of what is left. (Summed
+// in j, the bracket stalls at its rounding level, and with a near 1 the terms then
+// shrink only like a^(2j).)
+double owen_series(const OwenArg& g, double a, double tol) {
+  if (a == 0.0) return 0.0;
+  // |T(h, a)| <= Φ̄(h)/2 for every a; this also bounds the work for large h.
+  if (0.5 * g.tail <= 0.25 * tol) return 0.0;
+  const double x = 0.5 * g.h * g.h;
+  double sum = 0.0;
+  if (x > 0.0) {
+    const double a2 = a * a;
+    const double limit = TWOPI * tol / a;
+    double logp = -x;  // log p_0
+    double si = 0.0;   // S_i
+    double pw = 1.0;   // (−a²)^(i−1)
+    for (int i = 1;; ++i) {
+      si += pw / (2 * i - 1);
+      pw *= -a2;
+      logp += g.logx - log_of(i);
+      double pi;
+      if (g.terms && i <= OwenTerms::CAPACITY) {
+        if (i > g.terms->n) {
+          g.terms->p[i - 1] = std::exp(logp);
+          g.terms->n = i;
+        }
+        pi = g.terms->p[i - 1];
+      } else {
+        pi = std::exp(logp);
+      }
+      sum += pi * si;
+      if (i + 1 > x && pi * x / (i + 1 - x) <= limit) break;
+    }
+  }
+  return (std::atan(a) - a * sum) / TWOPI;
+}
+
+// Owen's T(h, a) with a = num/(h·s), h != 0, s > 0, to absolute accuracy tol (h's
+// sign is that of the threshold, g holds |h|). For |a| > 1 it uses
+// T(h, a) = Φ̄(h)/2 + Φ̄(ah)/2 − Φ̄(h)·Φ̄(ah) − T(ah, 1/a) (a > 0, T odd in a, even in
+// h) with a·h = num/s and 1/a = h·s/num, so a tiny h and a huge a cost no accuracy
+// and nothing is divided by zero.
+double owent(double hsigned, const OwenArg& g, double num, double s, double tol) {
+  if (num == 0.0) return 0.0;
+  const double sign = ((num < 0.0) != (hsigned < 0.0)) ? -1.0 : 1.0;
+  const double h = g.h;
+  num = std::fabs(num);
+  const double ph = g.tail;
+  if (0.5 * ph <= 0.25 * tol) return 0.0;
+  const double hs = h * s;
+  if (std::fabs(num - hs) <= tol * hs) return sign * 0.5 * ph * (1.0 - ph);
+  if (num < hs) return sign * owen_series(g, num / hs, tol);
+  const OwenArg ag(num / s);
+  const double pah = ag.tail;
+  return sign * (0.5 * ph + 0.5 * pah - ph * pah - owen_series(ag, hs / num, tol));
+}
+
+}  // namespace
+
+BvnLimit::BvnLimit(double x) : h(x), tail(upper_tail(x)), abs(x < 0.0 ? OwenArg(-x) : OwenArg(x, tail)) {}
+
+OwenArg::OwenArg(double x) : OwenArg(x, upper_tail(x)) {}
+
+OwenArg::OwenArg(double x, double upper) : h(x), tail(upper) {
+  const double half = 0.5 * x * x;
+  logx = half > 0.0 ? std::log(half) : 0.0;
+}
+
+double cdfbvn(double h, double k, double rho, double tol) {
+  check_bvn(rho, tol);
   if (std::isnan(h) || std::isnan(k)) return std::numeric_limits<double>::quiet_NaN();
-  const double ph = upper_tail(h), pk = upper_tail(k);
+  return cdfbvn(BvnLimit(h), BvnLimit(k), rho, tol);
+}
+
+double cdfbvn(const BvnLimit& hl, const BvnLimit& kl, double rho, double tol) {
+  check_bvn(rho, tol);
+  const double h = hl.h, k = kl.h;
+  if (std::isnan(h) || std::isnan(k)) return std::numeric_limits<double>::quiet_NaN();
+  const double ph = hl.tail, pk = kl.tail;
   if (std::isinf(h)) return (h > 0.0) ? 0.0 : pk;
   if (std::isinf(k)) return (k > 0.0) ? 0.0 : ph;
   if (std::fabs(rho) < tol) return ph * pk;
@@ -523,11 +563,11 @@ double cdfbvn(double h, double k, double rho, double tol) {
   const double ttol = 0.5 * tol;
   double p;
   if (h == 0.0) {
-    p = 0.5 * pk - owent(k, h - rho * k, s, ttol);
+    p = 0.5 * pk - owent(k, kl.abs, h - rho * k, s, ttol);
   } else if (k == 0.0) {
-    p = 0.5 * ph - owent(h, k - rho * h, s, ttol);
+    p = 0.5 * ph - owent(h, hl.abs, k - rho * h, s, ttol);
   } else {
-    p = 0.5 * ph + 0.5 * pk - owent(h, k - rho * h, s, ttol) - owent(k, h - rho * k, s, ttol);
+    p = 0.5 * ph + 0.5 * pk - owent(h, hl.abs, k - rho * h, s, ttol) - owent(k, kl.abs, h - rho * k, s, ttol);
     if ((h < 0.0) != (k < 0.0)) p -= 0.5;
   }
   return std::clamp(p, 0.0, 1.0);

@@ -39,4 +39,32 @@ double qnorm(double p, double mean, double sd, int& ifail);
 // P(X > h, Y > k) for the standard bivariate normal with correlation rho.
 double cdfbvn(double h, double k, double rho, double tol);
 
+// What the bivariate probability needs of one threshold besides the correlation,
+// so that a caller evaluating the same thresholds at many correlations computes it
+// once; cdfbvn(BvnLimit(h), BvnLimit(k), rho, tol) equals cdfbvn(h, k, rho, tol)
+// exactly. With a term store attached, the Poisson terms of Owen's series for the
+// threshold are also kept for the next evaluation, instead of being formed again.
+struct OwenTerms {
+  static constexpr int CAPACITY = 40;
+  int n = 0;  // terms p_1..p_n held
+  double p[CAPACITY];
+};
+struct OwenArg {
+  double h = 0.0;               // a non-negative threshold
+  double tail = 0.0;            // its upper normal tail
+  double logx = 0.0;            // ln(h^2/2), 0 when that is not positive
+  OwenTerms* terms = nullptr;   // optional store of the series terms
+  OwenArg() = default;
+  explicit OwenArg(double x);
+  OwenArg(double x, double upper);
+};
+struct BvnLimit {
+  double h = 0.0;     // the threshold
+  double tail = 0.0;  // its upper normal tail
+  OwenArg abs;        // its magnitude
+  BvnLimit() = default;
+  explicit BvnLimit(double x);
+};
+double cdfbvn(const BvnLimit& h, const BvnLimit& k, double rho, double tol);
+
 }  // namespace rg

@@ -1,0 +1,506 @@
+#include "occest.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "channels.hpp"
+#include "console.hpp"
+#include "correl.hpp"
+#include "dev_math.hpp"
+#include "files.hpp"
+#include "fixed_format.hpp"
+#include "run_exit.hpp"
+#include "spatial.hpp"
+#include "stores.hpp"
+
+namespace rg {
+
+namespace {
+
+void announce() {
+  console().blank();
+  console().line(blanks(5) + "Iteration complete - now computing spatial dependence structure ...");
+}
+
+[[noreturn]] void invalid_structure(const char* routine) {
+  Console& con = console();
+  con.blank();
+  con.line(std::string("****ERROR**** In routine ") + routine + ", an invalid value of variable");
+  con.line("SPMOD has been found. This is a programming error - please contact DEV.");
+  end_run(1);
+}
+
+// A value for a message: fixed-point with 4 decimals, without leading blanks.
+std::string number(double v) {
+  const std::string s = fmt_f(v, 14, 4);
+  return s.substr(std::min(s.find_first_not_of(' '), s.size()));
+}
+
+void warn(std::initializer_list<std::string> lines) {
+  Console& con = console();
+  con.blank();
+  for (const std::string& l : lines) con.line(l);
+}
+
+// One day of the fitted-value store: the sites with a record, their observed
+// occurrence and fitted probability (a site's last record of the day counts).
+struct Day {
+  std::vector<int> site;
+  std::vector<double> y, p;
+  void clear() {
+    site.clear();
+    y.clear();
+    p.clear();
+  }
+};
+
+// Walks the nrec records of the fitted-value store day by day.
+class DayReader {
+ public:
+  DayReader(int chfit, std::int64_t nrec, int nsites, const char* routine)
+      : store_(channels().store(chfit)), nrec_(nrec), slot_(static_cast<std::size_t>(nsites) + 1, -1),
+        routine_(routine) {}
+
+  // Fills the next day; false after the last one.
+  bool next(Day& day) {
+    day.clear();
+    if (n_ > nrec_) return false;
+    long date = -1;
+    for (; n_ <= nrec_; ++n_) {
+      if (!have_) {
+        if (!read_fitted(store_, n_, rec_) || rec_.site < 1 || rec_.site >= static_cast<int>(slot_.size()))
+          prgerr(routine_, "occmodel", 3);
+        have_ = true;
+      }
+      const long d = static_cast<long>(rec_.yy) * 10000 + rec_.mm * 100 + rec_.dd;
+      if (date != -1 && d != date) break;
+      date = d;
+      int& k = slot_[static_cast<std::size_t>(rec_.site)];
+      if (k < 0) {
+        k = static_cast<int>(day.site.size());
+        day.site.push_back(rec_.site);
+        day.y.push_back(rec_.y);
+        day.p.push_back(rec_.mu);
+      } else {
+        day.y[static_cast<std::size_t>(k)] = rec_.y;
+        day.p[static_cast<std::size_t>(k)] = rec_.mu;
+      }
+      have_ = false;
+    }
+    for (int s : day.site) slot_[static_cast<std::size_t>(s)] = -1;
+    return !day.site.empty();
+  }
+
+ private:
+  RecordStore& store_;
+  std::int64_t nrec_;
+  std::int64_t n_ = 1;
+  FittedRecord rec_;
+  bool have_ = false;
+  std::vector<int> slot_;
+  const char* routine_;
+};
+
+double mean(const std::vector<double>& v) {
+  double s = 0.0;
+  for (double x : v) s += x;
+  return s / static_cast<double>(v.size());
+}
+
+// Structure 21: rho solves f(rho) = G - H - D(rho) = 0, by secant steps from the
+// given value until a sign change brackets the root, then by false position.
+constexpr int SPEST_MAXIT = 200;
+constexpr double SPEST_TOL = 1.0e-8;
+
+double weather_state(int chfit, int chday, std::int64_t ndays, std::int64_t nrec, int nsites, double g, double h,
+                     double l, double start) {
+  auto f = [&](double r) { return g - h - spvar(chfit, chday, ndays, nrec, nsites, r, 21); };
+  double rho = start < 1.0e-12 ? 1.0 : start;
+  double v = 0.0, fv = g - h - l;  // last point with f > 0
+  double w = 0.0, fw = 0.0;        // last point with f <= 0
+  bool bracket = false;
+  for (int it = 1; it <= SPEST_MAXIT; ++it) {
+    const double e = f(rho);
+    if (std::fabs(e) <= SPEST_TOL) return rho;
+    double next = rho;
+    if (e > 0.0) {
+      if (!bracket) next = rho + e * (rho - v) / (fv - e);
+      v = rho;
+      fv = e;
+    } else {
+      bracket = true;
+      w = rho;
+      fw = e;
+    }
+    if (bracket) next = (fv * w - fw * v) / (fv - fw);
+    // exp(rho) must stay finite for the next evaluation.
+    if (!std::isfinite(next) || std::fabs(next) > 700.0) {
+      warn({"****WARNING**** The estimate of the increase in logit on a 'wet' day does not",
+            "converge; the last value reached, " + number(rho) + ", is kept."});
+      return rho;
+    }
+    rho = next;
+  }
+  warn({"****WARNING**** Iteration limit reached while estimating the increase in logit",
+        "on a 'wet' day; the last value reached, " + number(rho) + ", is kept."});
+  return rho;
+}
+
+}  // namespace
+
+void spest(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, int site_capacity) {
+  if (site_capacity != MAXSIT) prgerr("SPEST", "occmodel", 1);
+  int chday = 85;
+  scropn("DIRECT", "UNFORMATTED", 16, chday);
+  announce();
+  const int spmod = model.spmod;
+  if (spmod != 21 && spmod != 22) invalid_structure("SPEST");
+
+  RecordStore& days = channels().store(chday);
+  DayReader reader(chfit, nrec, sites.nsites, "SPEST");
+  Day day;
+  double g = 0.0, h = 0.0, l = 0.0;  // structure 21
+  double g2 = 0.0, h2 = 0.0;         // structure 22
+  std::int64_t ndays = 0;
+  while (reader.next(day)) {
+    const double n = static_cast<double>(day.site.size());
+    const double pbar = mean(day.p), ybar = mean(day.y);
+    if (spmod == 21) {
+      double var = 0.0;
+      for (double p : day.p) var += p * (1.0 - p);
+      g += n * ybar * ybar;
+      h += n * pbar * pbar;
+      l += var / n;
+      ++ndays;
+      const double rec[2] = {pbar, n};
+      if (!days.write(ndays, rec, sizeof rec)) prgerr("SPEST", "occmodel", 3);
+    } else if (pbar > 0.0 && pbar < 1.0) {  // a day whose mean is 0 or 1 carries no information
+      const double x = n * ybar - n * pbar;
+      h2 += n - 1.0;
+      g2 += x * x / (n * pbar * (1.0 - pbar)) - 1.0;
+    }
+  }
+
+  if (spmod == 22) {
+    // The shape nu of the Beta-Binomial: its variance ratio 1 + (n - 1)/(nu + 1)
+    // averaged over the days. Outside (0, infinity) the moments say no dependence or
+    // more than complete dependence; the nearest sound shapes are used.
+    constexpr double NEAR_INDEPENDENT = 1.0e4, NEAR_COMPLETE = 1.0e-4;
+    if (h2 <= 0.0) {
+      warn({"****WARNING**** No day has two or more sites, so the Beta-Binomial shape",
+            "cannot be estimated: it keeps the value of the model definition."});
+    } else if (g2 <= 0.0) {
+      model.rho(1) = NEAR_INDEPENDENT;
+      warn({"****WARNING**** The number of wet sites varies no more than for independent",
+            "sites: the Beta-Binomial shape is set to " + number(NEAR_INDEPENDENT) + "."});
+    } else if (h2 / g2 - 1.0 <= 0.0) {
+      model.rho(1) = NEAR_COMPLETE;
+      warn({"****WARNING**** The number of wet sites varies more than complete dependence",
+            "allows: the Beta-Binomial shape is set to " + number(NEAR_COMPLETE) + "."});
+    } else {
+      model.rho(1) = std::min(h2 / g2 - 1.0, 1.0e6);
+    }
+  } else {
+    const double nn = static_cast<double>(nrec);
+    g /= nn;
+    h /= nn;
+    l /= nn;
+    model.rho(1) = weather_state(chfit, chday, ndays, nrec, sites.nsites, g, h, l, model.rho(1));
+  }
+  channels().close(chday);
+}
+
+double spvar(int chfit, int chday, std::int64_t ndays, std::int64_t nrec, int nsites, double rho, int spmod) {
+  if (spmod != 21) invalid_structure("SPVAR");
+  if (nsites > MAXSIT) prgerr("SPVAR", "occmodel", 1);
+  RecordStore& days = channels().store(chday);
+  DayReader reader(chfit, nrec, nsites, "SPVAR");
+  Day day;
+  const double psi = std::exp(rho);
+  double total = 0.0;
+  for (std::int64_t t = 1; t <= ndays; ++t) {
+    double rec[2];
+    if (!days.read(t, rec, sizeof rec) || !reader.next(day)) prgerr("SPVAR", "occmodel", 3);
+    const double pbar = rec[0], n = rec[1];
+    // 2 sum_{i<j} a_i a_j = (sum a)^2 - sum a^2.
+    double var = 0.0, sa = 0.0, sa2 = 0.0;
+    for (double p : day.p) {
+      const double b = bcalc(p, pbar, psi);
+      const double a = p * (1.0 - p) * (1.0 - b) / (1.0 - (1.0 - b) * p);
+      var += p * (1.0 - p);
+      sa += a;
+      sa2 += a * a;
+    }
+    total += (var + (1.0 - pbar) / pbar * (sa * sa - sa2)) / n;
+  }
+  return total / static_cast<double>(nrec);
+}
+
+namespace {
+
+constexpr double MAXDAYS = 50000;       // common days a pair may have
+constexpr double TOLEND = 1.0e-5;       // bivariate tolerance at the bracket ends
+constexpr double TOLMIN = 1.0e-5;       // smallest tolerance on the frequency scale
+constexpr int CORLAT_MAXIT = 500;       // false-position steps (the bracket shrinks long before)
+
+enum class PairState { fitted, no_days, incompatible, too_many_days, no_bracket };
+
+struct PairResult {
+  double r = CORMIS;
+  PairState state = PairState::fitted;
+};
+
+// Each site's days (day numbers in store order) and latent thresholds
+// z = -qnorm(p): what the pairs need of the fitted-value store, read once. Memory:
+// 12 bytes per record.
+struct LatentThresholds {
+  std::vector<std::vector<std::int32_t>> day;
+  std::vector<std::vector<double>> z;
+};
+
+LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites) {
+  LatentThresholds t;
+  t.day.resize(static_cast<std::size_t>(nsites) + 1);
+  t.z.resize(static_cast<std::size_t>(nsites) + 1);
+  DayReader reader(chfit, nrec, nsites, "CORLAT");
+  Day day;
+  std::int32_t n = 0;
+  while (reader.next(day)) {
+    for (std::size_t k = 0; k < day.site.size(); ++k) {
+      const double p = day.p[k];
+      // A fitted probability at its limit has an infinite threshold, which the
+      // orthant probability takes as such.
+      double z;
+      if (p <= 0.0) {
+        z = std::numeric_limits<double>::infinity();
+      } else if (p >= 1.0) {
+        z = -std::numeric_limits<double>::infinity();
+      } else {
+        int ifail = 0;
+        z = -qnorm(p, 0.0, 1.0, ifail);
+      }
+      const auto s = static_cast<std::size_t>(day.site[k]);
+      t.day[s].push_back(n);
+      t.z[s].push_back(z);
+    }
+    ++n;
+  }
+  return t;
+}
+
+// The latent correlation of one pair: the r at which the mean orthant probability
+// over the pair's common days equals their observed joint wet frequency o.
+class PairSolver {
+ public:
+  explicit PairSolver(const LatentThresholds& t) : t_(t) {}
+
+  PairResult solve(int i, int j, double o, double n) {
+    PairResult res;
+    if (n > MAXDAYS) {
+      res.state = PairState::too_many_days;
+      return res;
+    }
+    if (!(n > 0.0)) {
+      res.state = PairState::no_days;
+      return res;
+    }
+    collect(i, j, static_cast<std::size_t>(n));
+    const double m = static_cast<double>(m_);
+    auto f = [&](double r, double tol) {
+      double sum = 0.0;
+      for (std::size_t k = 0; k < m_; ++k) sum += cdfbvn(hi_[k], hj_[k], r, tol);
+      return o - sum / m;
+    };
+    double lo = -1.0, hi = 1.0;
+    double flo = f(lo, TOLEND), fhi = f(hi, TOLEND);
+    if (flo * fhi > 0.0) {
+      res.state = PairState::incompatible;
+      res.r = flo > 0.0 ? 1.0 : -1.0;
+      return res;
+    }
+    const double tau = std::max(std::sqrt(o * (1.0 - o) / m) / 10.0, TOLMIN);
+    for (int it = 0; it < CORLAT_MAXIT; ++it) {
+      // The false-position point, kept inside the bracket against rounding.
+      const double r = flo == fhi ? 0.5 * (lo + hi) : std::clamp((flo * hi - fhi * lo) / (flo - fhi), lo, hi);
+      const double fr = f(r, tau / 100.0);
+      res.r = r;
+      // A point that meets the tolerance (an exact root included) ends the search.
+      if (std::fabs(fr) <= tau) return res;
+      if (flo * fr < 0.0) {
+        hi = r;
+        fhi = fr;
+      } else if (fr * fhi < 0.0) {
+        lo = r;
+        flo = fr;
+      } else {
+        res.state = PairState::no_bracket;
+        return res;
+      }
+      if (hi - lo <= tau) return res;
+    }
+    return res;
+  }
+
+ private:
+  // The thresholds of the common days of sites i and j, at most n of them, ready
+  // for evaluation at many correlations.
+  void collect(int i, int j, std::size_t n) {
+    m_ = 0;
+    const auto& di = t_.day[static_cast<std::size_t>(i)];
+    const auto& dj = t_.day[static_cast<std::size_t>(j)];
+    const auto& zi = t_.z[static_cast<std::size_t>(i)];
+    const auto& zj = t_.z[static_cast<std::size_t>(j)];
+    std::size_t a = 0, b = 0;
+    while (a < di.size() && b < dj.size() && m_ < n) {
+      if (di[a] < dj[b]) {
+        ++a;
+      } else if (dj[b] < di[a]) {
+        ++b;
+      } else {
+        if (m_ == hi_.size()) grow();
+        hi_[m_] = BvnLimit(zi[a++]);
+        hj_[m_] = BvnLimit(zj[b++]);
+        ++m_;
+      }
+    }
+    // The term stores are attached once the arrays have stopped growing.
+    for (std::size_t k = 0; k < m_; ++k) {
+      ti_[k].n = tj_[k].n = 0;
+      hi_[k].abs.terms = &ti_[k];
+      hj_[k].abs.terms = &tj_[k];
+    }
+  }
+
+  void grow() {
+    const std::size_t size = std::max<std::size_t>(1024, 2 * hi_.size());
+    hi_.resize(size);
+    hj_.resize(size);
+    ti_.resize(size);
+    tj_.resize(size);
+  }
+
+  const LatentThresholds& t_;
+  std::size_t m_ = 0;                  // common days collected
+  std::vector<BvnLimit> hi_, hj_;      // their thresholds
+  std::vector<OwenTerms> ti_, tj_;     // and the series terms formed so far
+};
+
+// Solves the pairs on worker threads and hands the results over in pair order.
+class PairWork {
+ public:
+  PairWork(const LatentThresholds& t, const Matrix& o, const Matrix& n, int nsites, int nthreads)
+      : t_(t), o_(o), n_(n), results_(npairs(nsites)), done_(npairs(nsites), 0) {
+    for (int i = 1; i < nsites; ++i)
+      for (int j = i + 1; j <= nsites; ++j) pairs_.push_back({i, j});
+    for (int k = 0; k < nthreads; ++k) workers_.emplace_back([this] { work(); });
+  }
+  ~PairWork() { stop(); }
+
+  std::size_t size() const { return pairs_.size(); }
+  std::pair<int, int> pair(std::size_t k) const { return pairs_[k]; }
+
+  // The result of pair k, waiting for it if need be.
+  PairResult result(std::size_t k) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [&] { return done_[k] != 0; });
+    return results_[k];
+  }
+
+  void stop() {
+    abort_ = true;
+    for (auto& w : workers_)
+      if (w.joinable()) w.join();
+  }
+
+ private:
+  static std::size_t npairs(int nsites) {
+    return nsites < 2 ? 0 : static_cast<std::size_t>(nsites) * static_cast<std::size_t>(nsites - 1) / 2;
+  }
+
+  void work() {
+    PairSolver solver(t_);
+    for (;;) {
+      const std::size_t k = next_++;
+      if (k >= pairs_.size() || abort_) return;
+      const auto [i, j] = pairs_[k];
+      PairResult r = solver.solve(i, j, o_(i, j), n_(i, j));
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        results_[k] = r;
+        done_[k] = 1;
+      }
+      ready_.notify_all();
+    }
+  }
+
+  const LatentThresholds& t_;
+  const Matrix& o_;
+  const Matrix& n_;
+  std::vector<std::pair<int, int>> pairs_;
+  std::vector<PairResult> results_;
+  std::vector<char> done_;
+  std::atomic<std::size_t> next_{0};
+  std::atomic<bool> abort_{false};
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace
+
+void corlat(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, int chcorrel,
+            const std::string& model_file, int site_capacity, int nthreads) {
+  if (site_capacity != MAXSIT) prgerr("CORLAT", "occmodel", 1);
+  Console& con = console();
+  con.blank();
+  con.line(blanks(5) + "Iteration complete - now computing spatial dependence structure");
+  con.line(blanks(5) + "(this could take some time) ...");
+  const int nsites = sites.nsites;
+  Matrix lat(MAXSIT, MAXSIT), count(MAXSIT, MAXSIT);
+  // Observed joint wet frequencies first; lat then receives the latent correlations.
+  Matrix freq(MAXSIT, MAXSIT);
+  empcor(chfit, nsites, nrec, RSP_OCCURRENCE, RES_OBSERVED, DEP_MEANPRODUCT, freq, count, MAXSIT);
+
+  const LatentThresholds thresholds = latent_thresholds(chfit, nrec, nsites);
+  if (nthreads <= 0) nthreads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
+  PairWork work(thresholds, freq, count, nsites, nthreads);
+  for (std::size_t k = 0; k < work.size(); ++k) {
+    const auto [i, j] = work.pair(k);
+    con.line(blanks(10) + "--- Sites " + fmt_a(sites.sitcod(i), 4) + " and " + fmt_a(sites.sitcod(j), 4) + " ---");
+    const PairResult r = work.result(k);
+    switch (r.state) {
+      case PairState::too_many_days:
+        work.stop();
+        prgerr("CORLAT", "occmodel", 2);
+      case PairState::no_bracket:
+        work.stop();
+        con.blank();
+        con.line("*****ERROR***** Can't bracket correlation in routine CORLAT. This");
+        con.line("is a programming error - please contact DEV.");
+        end_run(1);
+      case PairState::incompatible:
+        con.blank();
+        con.line("****WARNING**** Observed joint occurrence frequency is incompatible");
+        con.line("with modelled marginal probabilities. Setting latent correlation to " + fmt_f(r.r, 4, 1));
+        break;
+      default:
+        break;
+    }
+    lat(i, j) = lat(j, i) = r.r;
+  }
+  work.stop();
+  for (int i = 1; i <= nsites; ++i) lat(i, i) = 1.0;
+
+  if (model.spmod < 1 || model.spmod > 19) invalid_structure("CORLAT");
+  write_correlations(chcorrel, lat, count, sites, nsites);
+  channels().close(chcorrel);
+  if (model.spmod >= 2) corfit(model.spmod, lat, count, sites, nsites, model.rho, MAXSIT, model_file);
+}
+
+}  // namespace rg
