@@ -64,9 +64,10 @@ class DesignIO {
     return st.write(n, p, buf_.size());
   }
 
+  // Unpacks record n where it lies in the store's block (one copy, not two).
   bool read(RecordStore& st, std::int64_t n, DesignRecord& r) {
-    unsigned char* p = buf_.data();
-    if (!st.read(n, p, buf_.size())) return false;
+    const unsigned char* p = st.view(n, buf_.size());
+    if (!p) return false;
     get_head(p, r);
     std::memcpy(&r.y, p + 16, 8);
     r.x[0] = 1.0;
@@ -88,8 +89,8 @@ inline bool write_fitted(RecordStore& st, std::int64_t n, const FittedRecord& r)
 }
 
 inline bool read_fitted(RecordStore& st, std::int64_t n, FittedRecord& r) {
-  unsigned char p[40];
-  if (!st.read(n, p, sizeof p)) return false;
+  const unsigned char* p = st.view(n, 40);
+  if (!p) return false;
   get_head(p, r);
   double v[3];
   std::memcpy(v, p + 16, 24);

@@ -76,6 +76,15 @@ bool BlockFile::read_at(std::int64_t offset, void* data, std::size_t n) {
   });
 }
 
+const unsigned char* BlockFile::view(std::int64_t offset, std::size_t n) {
+  if (!file_ || offset < 0 || offset + static_cast<std::int64_t>(n) > size_) return nullptr;
+  auto bsize = static_cast<std::int64_t>(block_.size());
+  std::int64_t block = offset / bsize;
+  auto within = static_cast<std::size_t>(offset - block * bsize);
+  if (within + n > block_.size() || !load(block)) return nullptr;
+  return block_.data() + within;
+}
+
 bool RecordStore::write(std::int64_t recno, const void* data, std::size_t n) {
   if (recno < 1 || n > length_) return false;
   auto offset = (recno - 1) * static_cast<std::int64_t>(length_);
@@ -92,6 +101,11 @@ bool RecordStore::write(std::int64_t recno, const void* data, std::size_t n) {
 bool RecordStore::read(std::int64_t recno, void* data, std::size_t n) {
   if (recno < 1 || recno > count_ || n > length_) return false;
   return file_.read_at((recno - 1) * static_cast<std::int64_t>(length_), data, n);
+}
+
+const unsigned char* RecordStore::view(std::int64_t recno, std::size_t n) {
+  if (recno < 1 || recno > count_ || n > length_) return nullptr;
+  return file_.view((recno - 1) * static_cast<std::int64_t>(length_), n);
 }
 
 bool SequentialStore::write(const void* data, std::size_t n) {

@@ -21,6 +21,10 @@ class BlockFile {
   bool write_at(std::int64_t offset, const void* data, std::size_t n);
   // False when the range reaches beyond what was written.
   bool read_at(std::int64_t offset, void* data, std::size_t n);
+  // The n written bytes at offset where they lie in the block in memory, or null
+  // when they reach beyond what was written or across a block boundary (or cannot
+  // be read). Valid until the next access to the file.
+  const unsigned char* view(std::int64_t offset, std::size_t n);
   std::int64_t size() const { return size_; }
 
  private:
@@ -41,16 +45,25 @@ class BlockFile {
 // Direct-access store of fixed-length records addressed by number 1, 2, ...
 class RecordStore {
  public:
-  explicit RecordStore(std::size_t record_length) : length_(record_length) {}
+  // Blocks hold whole records, so every record can be read where it lies.
+  explicit RecordStore(std::size_t record_length)
+      : length_(record_length), file_(record_length == 0 ? BLOCK_BYTES : whole_records(record_length)) {}
   bool is_open() const { return file_.is_open(); }
   std::size_t record_length() const { return length_; }
   // False when the record is longer than the record length or cannot be stored.
   bool write(std::int64_t recno, const void* data, std::size_t n);
   // False for a record number never written.
   bool read(std::int64_t recno, void* data, std::size_t n);
+  // The first n bytes of record recno in place, without a copy; null for a record
+  // never written or an I/O failure. Valid until the next access to the store.
+  const unsigned char* view(std::int64_t recno, std::size_t n);
   std::int64_t count() const { return count_; }
 
  private:
+  static constexpr std::size_t BLOCK_BYTES = std::size_t{1} << 20;
+  static std::size_t whole_records(std::size_t length) {
+    return length * (BLOCK_BYTES > length ? BLOCK_BYTES / length : 1);
+  }
   std::size_t length_;
   std::int64_t count_ = 0;
   std::vector<unsigned char> zeros_;
