@@ -248,11 +248,4 @@ void corset(const std::string& file, int unit, int spmod, const Array1<double>& 
   }
 }
 
-double bcalc(double p, double pbar, double psi) {
-  const double c = (psi - 1.0) * pbar + 1.0 - p * (psi + 1.0);
-  const double root = std::sqrt(c * c - 4.0 * (p - 1.0) * psi * p);
-  const double q = -0.5 * (c + (c < 0.0 ? -root : root));
-  return c < 0.0 ? q / (psi * p) : (p - 1.0) / q;
-}
-
 }  // namespace rg

@@ -63,10 +63,4 @@ double sitdst(const SiteTable& sites, int i, int j);
 void corset(const std::string& file, int unit, int spmod, const Array1<double>& rho, Matrix& cor,
             int nsites, const SiteTable& sites, int site_capacity);
 
-// Weather-state structure 21: the root x of psi p x^2 + c x + (p - 1) = 0 with
-// c = (psi - 1) pbar + 1 - p (psi + 1), computed without cancellation; p is a
-// site's wet probability, pbar the day's mean over the sites and psi = exp(rho)
-// the odds ratio of a 'wet' day. With psi = 1 the root is 1.
-double bcalc(double p, double pbar, double psi);
-
 }  // namespace rg
