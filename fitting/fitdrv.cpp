@@ -51,20 +51,15 @@ void open_external_files(const Model& model) {
 }
 
 [[noreturn]] void store_failure(const FitProgram& prog, bool first) {
+  if (!first) scratch_full();
   Console& con = console();
   con.blank();
-  if (first) {
+  {
     std::string box = blanks(10) + std::string(59, '*');
     con.line(box);
     con.line(blanks(10) + "**** ERROR: In file " + prog.name + ", value of BYTELN is too ****");
     con.line(blanks(10) + "**** small. Increase it and recompile (see file header ****");
     con.line(blanks(10) + "**** for suggested values for your operating system).  ****");
-    con.line(box);
-  } else {
-    std::string box = blanks(10) + std::string(55, '*');
-    con.line(box);
-    con.line(blanks(10) + "**** ERROR: while writing to scratch file. You are ****");
-    con.line(blanks(10) + "**** probably out of disk space.                   ****");
     con.line(box);
   }
   end_run(1);
@@ -106,7 +101,7 @@ class DesignRebuild : public NlRebuild {
     bool first = true;
     while (n <= nrec_) {
       std::int64_t start = n;
-      if (!io_.read(store, n, rec_)) prgerr("IWLS", "fit_both", 3);
+      if (!io_.read(store, n, rec_)) store_read_failure(store, "IWLS");
       const int yy = rec_.yy, mm = rec_.mm, dd = rec_.dd;
       for (;;) {
         const int s = rec_.site;
@@ -117,7 +112,7 @@ class DesignRebuild : public NlRebuild {
         }
         if (!reread_) day_.rain(s) = rec_.y;
         if (++n > nrec_) break;
-        if (!io_.read(store, n, rec_)) prgerr("IWLS", "fit_both", 3);
+        if (!io_.read(store, n, rec_)) store_read_failure(store, "IWLS");
         if (rec_.yy != yy || rec_.mm != mm || rec_.dd != dd) break;
       }
       const std::int64_t end = n - 1;
@@ -130,13 +125,13 @@ class DesignRebuild : public NlRebuild {
       covset(covs_, model, sites_, yy, mm, dd, day_.previous, thr_.trace, 1, first ? 1 : 0, missing_, 1, 0, 0);
       first = false;
       for (std::int64_t k = end; k >= start; --k) {
-        if (!io_.read(store, k, rec_)) prgerr("IWLS", "fit_both", 3);
+        if (!io_.read(store, k, rec_)) store_read_failure(store, "IWLS");
         const int s = rec_.site;
         double y = day_.rain(s);
         if (prog_.rsptyp == RSP_OCCURRENCE) y = y > 0.0 ? 1.0 : 0.0;
         rec_.y = y;
         for (int j = 1; j <= m_; ++j) rec_.x[static_cast<std::size_t>(j)] = covs_(s, j);
-        if (!io_.write(store, k, rec_)) prgerr("IWLS", "fit_both", 3);
+        if (!io_.write(store, k, rec_)) scratch_full();
         missing_(s) = 1;
       }
     }
@@ -217,7 +212,7 @@ void write_listing(const FitProgram& prog, const SiteTable& sites, int chfit, st
   Fields line;  // one line's storage for the whole listing
   const std::string none;
   for (std::int64_t n = 1; n <= nrec; ++n) {
-    if (!read_fitted(store, n, r)) prgerr("RESLST", "fit_both", 3);
+    if (!read_fitted(store, n, r)) store_read_failure(store, "RESLST");
     const std::string& code = r.site >= 1 && r.site <= sites.nsites ? sites.sitcod(r.site) : none;
     out.line(line.clear()
                  .a(code, 4)
@@ -253,9 +248,10 @@ void fit_run(const FitProgram& prog) {
   TextOut& res = ch.output(CH_RESULTS);
   write_results_header(prog, res);
 
-  // Created now so that any overwrite question comes at the start, not at the end.
+  // Opened now so that any overwrite question comes at the start, not at the end.
+  // Every output takes its name only when the run ends without an error (an
+  // unwanted listing is left empty), so an error leaves the earlier files whole.
   filchk(prog.listing, CH_LISTING, STFLAG_OUTPUT);
-  ch.close(CH_LISTING);
   filchk(prog.newdef, CH_NEWMODEL, STFLAG_OUTPUT);
 
   con.line(" Reading site information ...");
@@ -313,22 +309,13 @@ void fit_run(const FitProgram& prog) {
 
   chkmdl(model, se, setheta, sites.attnam, 3, prog.rsptyp, CH_RESULTS);
   newmdl(CH_MODEL, CH_NEWMODEL, MAXPAR, model);
-  ch.close(CH_NEWMODEL);
 
   if (!ask_default_yes(blanks(5) + "Do you want a basic residual analysis (Y/N, default=Y)?")) end_run(0);
   // Amounts: the moment estimate of the shape from the fit; occurrence has none (1).
   resid(prog.rsptyp, amounts ? fit.nu_moment : 1.0, m + 1, nrec, chfit, CH_RESULTS, sites, sites.nsites, MAXSIT);
-  ch.close(CH_RESULTS);
 
   if (!ask_default_yes(blanks(5) + prog.listing_question)) end_run(0);
-  auto out = std::make_unique<TextOut>();
-  if (!out->open(prog.listing)) {
-    con.line("****ERROR**** Unable to open output file " + prog.listing);
-    end_run(1);
-  }
-  ch.bind_output(CH_LISTING, std::move(out), prog.listing);
   write_listing(prog, sites, chfit, nrec, CH_LISTING);
-  ch.close(CH_LISTING);
   ch.close(chfit);
 }
 

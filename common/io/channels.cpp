@@ -1,5 +1,9 @@
 #include "channels.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <stdexcept>
 
 #include "console.hpp"
@@ -56,12 +60,27 @@ const std::string& Channels::name(int ch) const {
   return it->second.name;
 }
 
-bool Channels::close(int ch) {
+namespace {
+
+std::string write_failure(const std::string& name, const TextOut& out) {
+  std::string why = out.error_text();
+  return "****ERROR**** Output file " + name + " could not be written completely" + (why.empty() ? "" : " (" + why + ")") +
+         ".";
+}
+
+}  // namespace
+
+void Channels::close(int ch) {
   auto it = table_.find(ch);
-  if (it == table_.end()) return true;
-  bool ok = it->second.out ? it->second.out->close() : true;
+  if (it == table_.end()) return;
+  std::unique_ptr<TextOut> out = std::move(it->second.out);
+  std::string name = it->second.name;
   table_.erase(it);
-  return ok;
+  if (!out || out->close()) return;
+  abandon_outputs();
+  console().blank();
+  console().line(write_failure(name, *out));
+  end_run(1);
 }
 
 void Channels::flush_all() {
@@ -69,17 +88,45 @@ void Channels::flush_all() {
     if (e.out) e.out->flush();
 }
 
-std::vector<std::string> Channels::close_all() {
+void Channels::abandon_outputs() {
+  for (auto& [ch, e] : table_)
+    if (e.out) e.out->discard();
+}
+
+std::vector<std::string> Channels::close_all(bool commit) {
   std::vector<std::string> failed;
-  while (!table_.empty()) {
-    auto it = table_.begin();
-    std::string name = it->second.name;
-    if (!close(it->first)) failed.push_back(name);
+  for (auto& [ch, e] : table_)
+    if (e.out && !e.out->finish()) failed.push_back(write_failure(e.name, *e.out));
+  if (commit && failed.empty()) {
+    for (auto& [ch, e] : table_)
+      if (e.out && !e.out->publish()) failed.push_back(write_failure(e.name, *e.out));
   }
+  abandon_outputs();  // whatever did not take its name is removed
+  table_.clear();
   return failed;
 }
 
+namespace {
+
+// A program started with standard input, output or error closed would otherwise get
+// its first data file on that descriptor and read its answers from it: give each
+// closed one the null device, so a closed input reads as an empty one.
+void keep_standard_descriptors_open() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int got = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (got >= 0 && got != fd) {
+      ::dup2(got, fd);
+      ::close(got);
+    }
+  }
+}
+
+}  // namespace
+
 int run_program(const std::function<void()>& body) {
+  keep_standard_descriptors_open();
+  remove_unfinished_outputs_on_interrupt();
   int status = 0;
   try {
     body();
@@ -89,9 +136,12 @@ int run_program(const std::function<void()>& body) {
     console().line(std::string("*****ERROR***** Unexpected failure: ") + e.what());
     status = 1;
   }
-  // An output file that lost data on the way to the disk must not pass unnoticed.
-  for (const auto& name : channels().close_all()) {
-    console().line("****ERROR**** Output file " + name + " could not be written completely.");
+  // An output file that lost data on the way to the disk must not pass unnoticed,
+  // and after an error no output replaces an earlier file.
+  auto failed = channels().close_all(status == 0);
+  if (!failed.empty()) console().blank();
+  for (const auto& message : failed) {
+    console().line(message);
     status = 1;
   }
   console().flush();

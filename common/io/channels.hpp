@@ -31,11 +31,19 @@ class Channels {
   SequentialStore& sequential(int ch);
   const std::string& name(int ch) const;
 
-  // Closes the channel; false if an output file did not receive everything.
-  bool close(int ch);
+  // Closes the channel. An output file takes its name now; one that did not receive
+  // everything is reported by name, every other open output is dropped, and the run
+  // ends with status 1 (the earlier files of those names stay as they were).
+  void close(int ch);
   void flush_all();
-  // Closes every channel; returns the names of output files that failed.
-  std::vector<std::string> close_all();
+  // Closes every channel at the end of the run. With commit, the open output files
+  // take their names, but only when every one of them is complete; otherwise (or
+  // without commit) they are all dropped and the earlier files stay. Returns one
+  // message per output that failed.
+  std::vector<std::string> close_all(bool commit = true);
+  // Drops every open output file, keeping the earlier files of those names (the user
+  // stopped the run before it produced anything).
+  void abandon_outputs();
 
  private:
   struct Entry {

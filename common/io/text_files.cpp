@@ -1,25 +1,110 @@
 #include "text_files.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
 
 namespace rg {
 
+namespace {
+
+// Temporary output files in existence, for the interrupt handler. Fixed storage:
+// the handler may only touch memory that is never reallocated.
+constexpr int MAX_TEMPS = 32;
+constexpr std::size_t TEMP_PATH_MAX = 4096;
+char temp_paths[MAX_TEMPS][TEMP_PATH_MAX];
+volatile std::sig_atomic_t temp_used[MAX_TEMPS];
+
+int register_temp(const std::string& path) {
+  if (path.size() >= TEMP_PATH_MAX) return -1;
+  for (int i = 0; i < MAX_TEMPS; ++i) {
+    if (temp_used[i]) continue;
+    std::memcpy(temp_paths[i], path.c_str(), path.size() + 1);
+    temp_used[i] = 1;
+    return i;
+  }
+  return -1;  // not cleaned up on an interrupt, but otherwise handled as usual
+}
+
+void unregister_temp(const std::string& path) {
+  for (int i = 0; i < MAX_TEMPS; ++i)
+    if (temp_used[i] && path == temp_paths[i]) temp_used[i] = 0;
+}
+
+extern "C" void on_interrupt(int sig) {
+  for (int i = 0; i < MAX_TEMPS; ++i)
+    if (temp_used[i]) ::unlink(temp_paths[i]);
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+}  // namespace
+
+void remove_unfinished_outputs_on_interrupt() {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    // An interrupt the caller chose to ignore stays ignored.
+    auto old = std::signal(sig, on_interrupt);
+    if (old == SIG_IGN) std::signal(sig, SIG_IGN);
+  }
+}
+
+// ---------------------------------------------------------------- input
+
+TextIn::~TextIn() {
+  if (file_) std::fclose(file_);
+}
+
 bool TextIn::open(const std::string& path) {
-  in_.open(path, std::ios::binary);
+  if (file_) std::fclose(file_);
+  file_ = std::fopen(path.c_str(), "rb");
+  have_ = at_ = 0;
+  buf_start_ = 0;
   line_ = 0;
   newest_ = 0;
-  pos_ = 0;
-  return in_.is_open();
+  return file_ != nullptr;
+}
+
+bool TextIn::fill() {
+  if (at_ < have_) return true;
+  if (!file_) return false;
+  buf_start_ += static_cast<std::int64_t>(have_);
+  have_ = std::fread(buf_.data(), 1, buf_.size(), file_);
+  at_ = 0;
+  return have_ > 0;
+}
+
+void TextIn::seek(std::int64_t offset) {
+  if (!file_) return;
+  std::clearerr(file_);
+  ::fseeko(file_, static_cast<off_t>(offset), SEEK_SET);
+  buf_start_ = offset;
+  have_ = at_ = 0;
 }
 
 std::optional<std::string> TextIn::next() {
-  // Offsets are counted here rather than asked of the stream, which would cost a
-  // system call per line.
-  const std::streamoff start = pos_;
+  if (!fill()) return std::nullopt;
+  const std::int64_t start = buf_start_ + static_cast<std::int64_t>(at_);
   std::string s;
-  if (!std::getline(in_, s)) return std::nullopt;
-  pos_ += static_cast<std::streamoff>(s.size()) + (in_.eof() ? 0 : 1);
-  if (!s.empty() && s.back() == '\r') s.pop_back();
+  for (;;) {
+    const char* b = buf_.data() + at_;
+    const char* e = buf_.data() + have_;
+    const char* p = std::find_if(b, e, [](char c) { return c == '\n' || c == '\r'; });
+    s.append(b, p);
+    at_ = static_cast<std::size_t>(p - buf_.data());
+    if (p < e) {
+      const char c = *p;
+      ++at_;
+      if (c == '\r' && fill() && buf_[at_] == '\n') ++at_;  // CRLF is one line end
+      break;
+    }
+    if (!fill()) break;  // last line without a line end
+  }
   starts_[static_cast<std::size_t>(line_ % KEPT_STARTS)] = start;
   ++line_;
   newest_ = std::max(newest_, line_);
@@ -27,9 +112,7 @@ std::optional<std::string> TextIn::next() {
 }
 
 void TextIn::rewind() {
-  in_.clear();
-  in_.seekg(0);
-  pos_ = 0;
+  seek(0);
   line_ = 0;
   newest_ = 0;  // the kept starts are refilled as the lines are read again
 }
@@ -37,10 +120,8 @@ void TextIn::rewind() {
 void TextIn::backspace() {
   if (line_ == 0) return;
   long target = line_ - 1;  // lines to leave read
-  in_.clear();
   if (newest_ - target <= KEPT_STARTS) {
-    pos_ = starts_[static_cast<std::size_t>(target % KEPT_STARTS)];
-    in_.seekg(pos_);
+    seek(starts_[static_cast<std::size_t>(target % KEPT_STARTS)]);
     line_ = target;
     return;
   }
@@ -49,22 +130,90 @@ void TextIn::backspace() {
   }
 }
 
+// ---------------------------------------------------------------- output
+
+TextOut::~TextOut() { discard(); }
+
 bool TextOut::open(const std::string& path) {
-  out_.open(path, std::ios::binary | std::ios::trunc);
-  return out_.is_open();
+  discard();
+  path_ = path;
+  finished_ = false;
+  error_ = 0;
+  const std::filesystem::path p(path);
+  std::filesystem::path dir = p.parent_path();
+  if (dir.empty()) dir = ".";
+  std::string pattern = (dir / ("." + p.filename().string() + ".XXXXXX")).string();
+  int fd = ::mkstemp(pattern.data());
+  if (fd < 0) return false;
+  // A new file gets the usual permissions, not the private ones of a temporary file.
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  file_ = ::fdopen(fd, "wb");
+  if (!file_) {
+    ::close(fd);
+    ::unlink(pattern.c_str());
+    return false;
+  }
+  std::setvbuf(file_, nullptr, _IOFBF, std::size_t{1} << 16);
+  temp_ = pattern;
+  register_temp(temp_);
+  return true;
 }
 
 void TextOut::line(std::string_view text) {
-  out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out_.put('\n');
+  if (!file_ || error_ != 0) return;
+  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fputc('\n', file_) == EOF) fail(errno);
+}
+
+void TextOut::flush() {
+  if (file_ && error_ == 0 && std::fflush(file_) != 0) fail(errno);
+}
+
+bool TextOut::finish() {
+  if (finished_ || !file_) return finished_ && good();
+  flush();
+  if (std::ferror(file_)) fail(errno);
+  if (std::fclose(file_) != 0) fail(errno);
+  file_ = nullptr;
+  finished_ = true;
+  return good();
+}
+
+bool TextOut::publish() {
+  if (temp_.empty()) return finished_ && good();
+  if (!finished_ || !good()) return false;
+  if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    fail(errno);
+    return false;
+  }
+  unregister_temp(temp_);
+  temp_.clear();
+  return true;
 }
 
 bool TextOut::close() {
-  if (!out_.is_open()) return true;
-  out_.flush();
-  bool ok = out_.good();
-  out_.close();
-  return ok && !out_.fail();
+  if (!file_ && temp_.empty()) return good();
+  bool ok = finish() && publish();
+  if (!ok) discard();
+  return ok;
+}
+
+void TextOut::discard() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+  finished_ = true;  // nothing left to write
+  if (!temp_.empty()) {
+    ::unlink(temp_.c_str());
+    unregister_temp(temp_);
+    temp_.clear();
+  }
+}
+
+std::string TextOut::error_text() const {
+  if (error_ == 0) return {};
+  if (error_ < 0) return "write failed";
+  return std::strerror(error_);
 }
 
 }  // namespace rg

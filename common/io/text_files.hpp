@@ -1,7 +1,7 @@
 #pragma once
 // Sequential text files read and written a line at a time.
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,10 +9,15 @@
 
 namespace rg {
 
-// Input text file. Lines come without their line ending (LF or CRLF); a last line
-// without a final newline is still a line.
+// Input text file. Lines end with LF, CRLF or a lone CR; a last line without a final
+// line ending is still a line.
 class TextIn {
  public:
+  TextIn() = default;
+  ~TextIn();
+  TextIn(const TextIn&) = delete;
+  TextIn& operator=(const TextIn&) = delete;
+
   // False when the file cannot be opened for reading.
   bool open(const std::string& path);
   std::optional<std::string> next();
@@ -23,29 +28,61 @@ class TextIn {
   void backspace();
 
  private:
+  // Makes at least one unread byte available; false at the end of the file.
+  bool fill();
+  void seek(std::int64_t offset);
+
   // Start offsets of the most recent lines, so stepping back is a seek; memory stays
   // bounded however long the file (a longer step back re-reads from the start).
   static constexpr long KEPT_STARTS = 4096;
-  std::ifstream in_;
+  std::FILE* file_ = nullptr;
+  std::vector<char> buf_ = std::vector<char>(std::size_t{1} << 16);
+  std::size_t have_ = 0, at_ = 0;  // bytes in the buffer, and the next one to use
+  std::int64_t buf_start_ = 0;     // file offset of buf_[0]
   long line_ = 0;
   long newest_ = 0;  // highest line number whose start is kept
-  std::streamoff pos_ = 0;  // offset of the next line
-  std::vector<std::streamoff> starts_ = std::vector<std::streamoff>(KEPT_STARTS);
+  std::vector<std::int64_t> starts_ = std::vector<std::int64_t>(KEPT_STARTS);
 };
 
-// Output text file.
+// Output text file that replaces its name only once it is complete: the text goes to
+// a temporary file in the same directory, renamed to the final name when the file is
+// closed successfully, so an earlier file of that name stays whole until then. An
+// output that is never closed (the run ended on an error) is removed again.
 class TextOut {
  public:
-  // Opens for writing from the start, discarding old contents.
+  TextOut() = default;
+  ~TextOut();
+  TextOut(const TextOut&) = delete;
+  TextOut& operator=(const TextOut&) = delete;
+
+  // Starts the replacement of path; false when no file can be created beside it.
   bool open(const std::string& path);
   void line(std::string_view text);
-  // Flushes and closes; false if anything failed to reach the file.
+  // Flushes and closes the temporary file; false if anything failed to reach it.
+  bool finish();
+  // Puts the finished file in place under its name; false if that fails.
+  bool publish();
+  // finish() and publish(); on failure the temporary file is removed.
   bool close();
-  bool good() const { return out_.good(); }
-  void flush() { out_.flush(); }
+  // Drops the replacement: the temporary file is removed, the earlier file stays.
+  void discard();
+  bool good() const { return error_ == 0; }
+  void flush();
+  // The system's reason for the first failure (empty when there was none).
+  std::string error_text() const;
 
  private:
-  std::ofstream out_;
+  void fail(int err) {
+    if (error_ == 0) error_ = err != 0 ? err : -1;
+  }
+  std::FILE* file_ = nullptr;
+  std::string path_, temp_;
+  bool finished_ = false;
+  int error_ = 0;
 };
+
+// Removes the temporary files of unfinished outputs when the process is interrupted
+// (Ctrl-C, hang-up, termination), then lets the signal take its usual course.
+void remove_unfinished_outputs_on_interrupt();
 
 }  // namespace rg

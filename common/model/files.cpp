@@ -15,28 +15,46 @@ namespace {
 // First character of an answer, or 0 for an empty one.
 char first_char(const std::string& s) { return s.empty() ? '\0' : s[0]; }
 
+// An input name that exists but is not a readable file (a directory, a link loop, no
+// permission): saying "does not exist" would send the user looking in the wrong place.
+[[noreturn]] void input_refused(const std::string& name, std::string_view why) {
+  Console& con = console();
+  con.blank();
+  con.line("****ERROR**** Input file " + fmt_a(name, 12) + " " + std::string(why));
+  end_run(1);
+}
+
 }  // namespace
 
 void filchk(const std::string& name, int channel, int stflag) {
   Console& con = console();
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status st = fs::status(name, ec);  // follows links; a loop is an error here
   if (stflag == STFLAG_INPUT) {
     auto in = std::make_unique<TextIn>();
-    // A directory opens as a stream on some systems but cannot be read as a file.
-    if (std::filesystem::is_directory(name) || !in->open(name)) readerr(name, 0, 1);
+    if (fs::is_directory(st)) input_refused(name, "is a directory");
+    if (!fs::exists(st) && !fs::is_symlink(fs::symlink_status(name, ec))) readerr(name, 0, 1);
+    if (!in->open(name)) input_refused(name, "cannot be read");
     channels().bind_input(channel, std::move(in), name);
     return;
   }
   if (stflag == STFLAG_OUTPUT) {
-    if (std::filesystem::exists(name)) {
+    if (fs::exists(fs::symlink_status(name, ec))) {
       con.blank();
       con.line(Fields().x(5).t("****WARNING**** Output file ").a(name, 12).t(" already exists.").str());
       con.line(Fields().x(5).t("Overwrite it (Y/N, default N)?").str());
+      channels().flush_all();
       char c = first_char(con.answer());
-      if (c != 'Y' && c != 'y') end_run(0);
+      if (c != 'Y' && c != 'y') {
+        channels().abandon_outputs();
+        end_run(0);
+      }
     }
+    // The file is written under a temporary name and takes its own name only when
+    // complete, so the earlier file stays whole if the run does not finish.
     auto out = std::make_unique<TextOut>();
-    if (!out->open(name)) {
-      // Neither new nor overwritable (a directory, no permission, ...).
+    if (fs::is_directory(st) || !out->open(name)) {
       con.blank();
       con.line(Fields().x(5).t("****ERROR**** Output file ").a(name, 12).t(" cannot be opened for writing.").str());
       end_run(1);
@@ -196,12 +214,27 @@ bool ask_default_yes(std::string_view question) {
   con.blank();
   con.blank();
   con.line(question);
+  channels().flush_all();  // what the run has written so far is on disk while it waits
   char c = first_char(con.answer());
   return c != 'N' && c != 'n';
 }
 
 void okcont() {
-  if (!ask_default_yes("OK to continue (Y/N, default Y)?")) end_run(0);
+  if (ask_default_yes("OK to continue (Y/N, default Y)?")) return;
+  channels().abandon_outputs();  // nothing has been produced: the earlier files stay
+  end_run(0);
+}
+
+void scratch_full() {
+  Console& con = console();
+  const std::string box = blanks(10) + std::string(57, '*');
+  auto framed = [&](std::string_view text) { con.line(blanks(10) + "**** " + fmt_a(text, 47) + " ****"); };
+  con.blank();
+  con.line(box);
+  framed("****ERROR**** while writing to scratch file.");
+  framed("You are probably out of disk space.");
+  con.line(box);
+  end_run(1);
 }
 
 void scropn(std::string_view access, std::string_view /*form*/, int record_length, int& channel) {

@@ -23,6 +23,8 @@ void okcont();
 // Opens an anonymous scratch store on the first free channel from channel upwards;
 // access "DIRECT" (fixed records of record_length bytes) or "SEQUENTIAL".
 void scropn(std::string_view access, std::string_view form, int record_length, int& channel);
+// Reports a failed write of a scratch store (in practice a full disk) and ends the run.
+[[noreturn]] void scratch_full();
 // Reports an internal capacity or programming error and ends the run.
 [[noreturn]] void prgerr(std::string_view routine, std::string_view module, int kind);
 

@@ -70,8 +70,12 @@ TEST(AmtmodelRun, FaultySiteFileStopsAfterTheHeader) {
   TempDir dir;
   copy_example({"gaugvals.dat", "gammamdl.def"});
   dir.write("siteinfo.def", std::string(38, '\n') + "    1\nX\nSites:\n");
-  auto r = run_binary("amtmodel/amtmodel");
+  dir.write("gammamdl.res", "earlier results\n");
+  auto r = run_binary("amtmodel/amtmodel", "y\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("****ERROR**** No sites defined in file siteinfo.def"), std::string::npos);
-  EXPECT_EQ(dir.read("gammamdl.res").substr(0, kHeader.size()), kHeader);  // written so far, kept
+  // After an error the earlier results stay, and no other file is left behind.
+  EXPECT_EQ(dir.read("gammamdl.res"), "earlier results\n");
+  EXPECT_FALSE(std::filesystem::exists("gammamdl.de2"));
+  EXPECT_FALSE(std::filesystem::exists("res_gamm.dat"));
 }

@@ -2,6 +2,8 @@
 // the model reader.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <cmath>
 
 #include "channels.hpp"

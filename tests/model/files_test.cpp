@@ -2,6 +2,7 @@
 
 #include "channels.hpp"
 #include "files.hpp"
+#include "fixed_format.hpp"
 #include "test_support.hpp"
 
 using namespace rg;
@@ -20,6 +21,39 @@ TEST(Filchk, MissingInputIsReportedWithTheFileName) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "\n****ERROR**** Input file gaugvals.dat does not exist\n");
   EXPECT_FALSE(channels().connected(30));
+}
+
+TEST(Filchk, InputThatIsNoReadableFileSaysWhy) {
+  rgtest::TempDir dir;
+  std::filesystem::create_directory("gaugvals.dat");
+  std::filesystem::create_symlink("loop.dat", "loop.dat");
+  struct Case {
+    const char* name;
+    const char* why;
+  } cases[] = {{"gaugvals.dat", "is a directory"}, {"loop.dat", "cannot be read"}};
+  for (const auto& c : cases) {
+    auto r = capture([&] { filchk(c.name, 30, STFLAG_INPUT); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, "\n****ERROR**** Input file " + fmt_a(c.name, 12) + " " + c.why + "\n");
+  }
+}
+
+TEST(Filchk, AnOutputTakesItsNameOnlyWhenClosed) {
+  rgtest::TempDir dir;
+  dir.write("out.txt", "old contents\n");
+  auto r = capture([] { filchk("out.txt", 60, STFLAG_OUTPUT); }, "y\n");
+  channels().output(60).line("new");
+  // The question flushes what was written so far to the temporary file.
+  r = capture([] { ask_default_yes("Go on?"); });
+  std::string temp;
+  for (const auto& e : std::filesystem::directory_iterator("."))
+    if (e.path().filename().string().rfind(".out.txt.", 0) == 0) temp = e.path().filename().string();
+  ASSERT_FALSE(temp.empty());
+  EXPECT_EQ(dir.read(temp), "new\n");
+  EXPECT_EQ(dir.read("out.txt"), "old contents\n");
+  channels().close(60);
+  EXPECT_EQ(dir.read("out.txt"), "new\n");
+  EXPECT_FALSE(std::filesystem::exists(temp));
 }
 
 TEST(Filchk, OverwriteQuestionLooksAtTheFirstCharacterOnly) {

@@ -259,17 +259,23 @@ TEST(Mdlset, SharedLimitsAndWeightsAreHeldByTheFirstCovariate) {
 
 TEST(MdlsetFaults, UnreadableLinesAreInputError2) {
   // A letter in a code, a tab in a numeric field, an empty line at the end, a value
-  // running into the code field, a lone carriage return inside a field.
+  // running into the code field.
   expect_stop(read(constant() + comp(1, "0.2", 3) + "    1    0.2000    x    0    0\n"), input_error(51));
   expect_stop(read(constant() + "    1\t0.2    3\n"), input_error(50));
   expect_stop(read(constant() + comp(1, "0.2", 3) + "\n"), input_error(51));
   expect_stop(read(constant() + comp(1, "0.2", 3) + "   \r\n"), input_error(51));
   expect_stop(read(constant() + "    4    0.12345678   21    0    0\n"), input_error(50));
   expect_stop(read(constant() + "    4    0.1000   213    0    0\n"), input_error(50));
-  expect_stop(read(constant() + "    4    0.1\r00   21\n"), input_error(50));
   expect_stop(read(header() + "    0   abc\n"), input_error(49));
   // A type 0 after the constant.
   expect_stop(read(constant() + comp(0, "1.0")), input_error(50));
+}
+
+TEST(MdlsetFaults, LoneCarriageReturnEndsALine) {
+  // The line stops at the CR, so it names no daily effect.
+  expect_stop(read(constant() + "    4    0.1\r00   21\n"),
+              {"****ERROR**** On line  50 of file gammamdl.def, you haven't",
+               "specified enough information to identify what you want."});
 }
 
 TEST(MdlsetFaults, FileEndingInsideTheHeader) {
