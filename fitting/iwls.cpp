@@ -41,14 +41,15 @@ int mxitst() {
     std::string_view first = column_field(ans, 1, 4);
     if (trim_right(first).empty()) return -1;
     auto v = parse_int(first);
-    if (v && *v >= -999 && *v <= 9999) return static_cast<int>(*v);
+    // -1 is the unlimited default written out; any other negative limit means nothing.
+    if (v && *v >= -1 && *v <= 9999) return static_cast<int>(*v);
   }
 }
 
 int fitcal(const Array1<double>& beta, FitcalContext& ctx, DesignIO& io, RecordStore& store, std::int64_t n,
            DesignRecord& rec, long double& ll, double& mu, double& eta) {
   int status = 0;
-  if (!io.read(store, n, rec)) prgerr("FITCAL", "fit_both", 3);
+  if (!io.read(store, n, rec)) store_read_failure(store, "FITCAL");
   eta = beta(0);
   for (int j = 1; j <= ctx.np6; ++j) eta += beta(j) * rec.x[static_cast<std::size_t>(j)];
   if (ctx.rsptyp == RSP_OCCURRENCE) {
@@ -85,7 +86,7 @@ int fitcal(const Array1<double>& beta, FitcalContext& ctx, DesignIO& io, RecordS
       } else {
         rec.y = c;
       }
-      if (!io.write(store, n, rec)) prgerr("FITCAL", "fit_both", 3);
+      if (!io.write(store, n, rec)) scratch_full();
     }
     ll += -rec.y / mu - eta;
   } else {

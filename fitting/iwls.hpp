@@ -23,7 +23,8 @@ constexpr int MAXRED = 10;           // consecutive step reductions before a ste
 constexpr double TOLLL = 1.0e-9;
 
 // Asks for the iteration limit: -1 (unlimited) for an empty answer, otherwise the
-// integer in the first four characters; an unreadable answer asks again.
+// integer in the first four characters; an unreadable answer, or a negative one
+// other than -1, asks again.
 int mxitst();
 
 // Evaluation of design record n at beta: reads the record into rec, sets mu and

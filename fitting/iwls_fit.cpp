@@ -71,6 +71,7 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
                 const Array1<std::string>& attnam, NlRebuild* nl) {
   if (site_capacity != MAXSIT || par_capacity != MAXPAR || nsites > site_capacity || m > par_capacity || m < 0)
     prgerr("IWLS", "fit_both", 1);
+  if (maxit < -1) maxit = 0;  // no negative count of iterations: the initial values only
   Console& con = console();
   Channels& chans = channels();
   TextOut& res = chans.output(chres);
@@ -92,6 +93,7 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
   double ll = LLFLOOR, llprev = LLFLOOR, llbest = LLFLOOR, ll0 = 0.0, delta = 1.0e32;
   int k = 0, r = 0;
   bool final = false, record = false, rebuild = true;
+  bool factored = false;  // a holds the Cholesky factor of the current information
   double sumlogy = 0.0, pearson = 0.0, nuw = model.nu;
   long double slogy = 0.0L;  // sums over the records are kept in extended precision
   if (rsptyp == RSP_OCCURRENCE) model.nu = -1.0;
@@ -139,10 +141,15 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
     SequentialStore* scores = chscore != 0 ? &chans.sequential(chscore) : nullptr;
     if (scores) scores->rewind();
     if (trace > 0.0 || k == 0) slogy = 0.0L;
-    rebuild = !(passes >= 1 && rsptyp == RSP_AMOUNT && !nonlinear);
+    // The gamma information does not change between passes, but a pass that stopped
+    // before factorising it leaves it to be formed again.
+    rebuild = !(passes >= 1 && rsptyp == RSP_AMOUNT && !nonlinear) || !factored;
     for (int j = 1; j <= n; ++j) xwz(j) = score(j) = 0.0;
     std::fill(dayscore.begin(), dayscore.end(), 0.0);
-    if (rebuild) a.fill(0.0);
+    if (rebuild) {
+      a.fill(0.0);
+      factored = false;
+    }
     if (!final) chkmdl(model, attnam, 2, rsptyp, chres);
     record = final || std::fabs(delta) < 100.0 * tau || (maxit >= 0 && k >= maxit);
     long double psum = 0.0L;
@@ -184,7 +191,7 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
       }
       if (record) {
         FittedRecord fr{rec.site, rec.yy, rec.mm, rec.dd, rec.y, mu, eta};
-        if (!write_fitted(fitted, rn, fr)) prgerr("IWLS", "fit_both", 3);
+        if (!write_fitted(fitted, rn, fr)) scratch_full();
         if (scores) {
           if (rn == 1) {
             cury = rec.yy;
@@ -192,8 +199,7 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
             curd = rec.dd;
           }
           if (rec.yy != cury || rec.mm != curm || rec.dd != curd) {
-            if (!scores->write(dayscore.data(), sizeof(double) * static_cast<std::size_t>(n)))
-              prgerr("IWLS", "fit_both", 3);
+            if (!scores->write(dayscore.data(), sizeof(double) * static_cast<std::size_t>(n))) scratch_full();
             ++ndays;
             std::fill(dayscore.begin(), dayscore.end(), 0.0);
             cury = rec.yy;
@@ -205,7 +211,7 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
       }
     }
     if (!failed && record && scores && nrec > 0) {
-      if (!scores->write(dayscore.data(), sizeof(double) * static_cast<std::size_t>(n))) prgerr("IWLS", "fit_both", 3);
+      if (!scores->write(dayscore.data(), sizeof(double) * static_cast<std::size_t>(n))) scratch_full();
       ++ndays;
     }
     ++passes;
@@ -248,6 +254,7 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
         if (ifail != 0) singular(ifail);
         for (int i = 1; i <= n; ++i)
           if (!(a(i, i) * a(i, i) > SINGULAR_RATIO * sqdiag(i) * sqdiag(i))) singular(i);
+        factored = true;
       }
       maxscore = 0.0;
       maxpos = 1;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "files.hpp"
 #include "model.hpp"
 #include "record_store.hpp"
 
@@ -79,6 +80,13 @@ class DesignIO {
   int m_;
   std::vector<unsigned char> buf_;
 };
+
+// A record that cannot be read back: a store that failed to reach the disk (a full
+// disk) is reported as such; anything else is a programming error of the routine.
+[[noreturn]] inline void store_read_failure(const RecordStore& st, std::string_view routine) {
+  if (st.failed()) scratch_full();
+  prgerr(routine, "fit_both", 3);
+}
 
 inline bool write_fitted(RecordStore& st, std::int64_t n, const FittedRecord& r) {
   unsigned char p[40];

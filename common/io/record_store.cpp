@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <sys/types.h>
+
 namespace rg {
 
 BlockFile::BlockFile(std::size_t block_bytes) : file_(std::tmpfile()), block_(block_bytes) {
@@ -18,8 +20,10 @@ bool BlockFile::flush() {
   auto bsize = static_cast<std::int64_t>(block_.size());
   std::int64_t start = current_ * bsize;
   auto n = static_cast<std::size_t>(std::min(bsize, size_ - start));
-  if (std::fseek(file_, static_cast<long>(start), SEEK_SET) != 0) return false;
-  if (std::fwrite(block_.data(), 1, n, file_) != n) return false;
+  if (::fseeko(file_, static_cast<off_t>(start), SEEK_SET) != 0 || std::fwrite(block_.data(), 1, n, file_) != n) {
+    failed_ = true;
+    return false;
+  }
   on_disk_ = std::max(on_disk_, start + static_cast<std::int64_t>(n));
   dirty_ = false;
   return true;
@@ -33,9 +37,11 @@ bool BlockFile::load(std::int64_t block) {
   std::size_t got = 0;
   if (start < on_disk_) {
     auto want = static_cast<std::size_t>(std::min(bsize, on_disk_ - start));
-    if (std::fseek(file_, static_cast<long>(start), SEEK_SET) != 0) return false;
-    got = std::fread(block_.data(), 1, want, file_);
-    if (got != want) return false;
+    if (::fseeko(file_, static_cast<off_t>(start), SEEK_SET) == 0) got = std::fread(block_.data(), 1, want, file_);
+    if (got != want) {
+      failed_ = true;
+      return false;
+    }
   }
   std::fill(block_.begin() + static_cast<std::ptrdiff_t>(got), block_.end(), 0);
   current_ = block;

@@ -26,6 +26,8 @@ class BlockFile {
   // be read). Valid until the next access to the file.
   const unsigned char* view(std::int64_t offset, std::size_t n);
   std::int64_t size() const { return size_; }
+  // True once a transfer to or from the disk has failed.
+  bool failed() const { return failed_; }
 
  private:
   bool load(std::int64_t block);
@@ -40,6 +42,7 @@ class BlockFile {
   bool dirty_ = false;
   std::int64_t size_ = 0;      // bytes written so far (logical end)
   std::int64_t on_disk_ = 0;   // bytes that have reached the file
+  bool failed_ = false;
 };
 
 // Direct-access store of fixed-length records addressed by number 1, 2, ...
@@ -58,6 +61,7 @@ class RecordStore {
   // never written or an I/O failure. Valid until the next access to the store.
   const unsigned char* view(std::int64_t recno, std::size_t n);
   std::int64_t count() const { return count_; }
+  bool failed() const { return file_.failed(); }
 
  private:
   static constexpr std::size_t BLOCK_BYTES = std::size_t{1} << 20;

@@ -236,6 +236,10 @@ TEST(Mxitst, AnswersAndRepeats) {
   r = rgtest::capture([&] { v = mxitst(); }, "ten\n0\n");
   EXPECT_EQ(v, 0);
   EXPECT_EQ(r.output, prompt + prompt);
+  // A negative limit other than -1 (unlimited, written out) means nothing: ask again.
+  r = rgtest::capture([&] { v = mxitst(); }, "-5\n  -1\n");
+  EXPECT_EQ(v, -1);
+  EXPECT_EQ(r.output, prompt + prompt);
   r = rgtest::capture([&] { v = mxitst(); }, "");  // end of input: the default
   EXPECT_EQ(v, -1);
 }
