@@ -68,6 +68,8 @@ void DayState::reset() {
   previous.fill(-1.0);
   yy = mm = dd = 0;
   more = 1;
+  serial = 0;
+  seen.fill(-1);
 }
 
 void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int nsites, int site_capacity) {
@@ -109,6 +111,7 @@ void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int ns
     // dates at all.
     if (year < 1 || month < 1 || month > 12 || dayno < 1 || dayno > days_in_month(month, year))
       date_failure("impossible date in input file.", dayno, month, year, code);
+    if (*value > MAXVALUE) date_failure("input file has a value above 99999 mm.", dayno, month, year, code);
 
     if (day.yy != 0) {
       long delta = (static_cast<long>(year) - day.yy) * 10000 + (month - day.mm) * 100 + (dayno - day.dd);
@@ -118,7 +121,11 @@ void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int ns
       }
       if (delta < 0) date_failure("input file out of order.", dayno, month, year, code);
     }
-    day.sites.each(code, [&](int i) { day.rain(i) = *value; });
+    day.sites.each(code, [&](int i) {
+      if (day.seen(i) == day.serial) date_failure("input file has two records for one site and day.", dayno, month, year, code);
+      day.seen(i) = day.serial;
+      day.rain(i) = *value;
+    });
     if (day.yy == 0) {
       day.yy = year;
       day.mm = month;
@@ -135,6 +142,7 @@ void update(int channel, DayState& day, const Thresholds& thr, int nsites, int m
     day.previous(i, 1) = day.rain(i);
     day.rain(i) = -1.0;
   }
+  ++day.serial;
   if (day.yy != 0) {
     ++day.dd;
     if (day.dd > days_in_month(day.mm, day.yy)) {

@@ -16,6 +16,10 @@
 
 namespace rg {
 
+// Largest value the 6-column field can hold without an exponent; a larger amount is
+// a fault of the file, not rain.
+constexpr double MAXVALUE = 99999.0;
+
 // Small-value settings from the model's global quantities (taudef): values below
 // the positive-value threshold postiv become 0 when kind is 1 (soft: larger values
 // are reduced by it) or 2 (hard); trace is the trace threshold (kind 0).
@@ -53,6 +57,10 @@ struct DayState {
   int yy = 0, mm = 0, dd = 0;                            // current date; yy = 0 before the first record
   int more = 1;                                          // 1 while the file has records left
   SiteIndex sites;                                       // site lookup by code for the records
+  // Days read so far, and per site the day of its last record, so that a second
+  // record of one site on one day is caught.
+  long serial = 0;
+  Array1<long> seen{1, MAXSIT, -1};
 
   // Back to the state before the first day (all missing, no date, data left).
   void reset();
@@ -66,8 +74,8 @@ void update(int channel, DayState& day, const Thresholds& thr, int nsites, int m
 // Reads all records of the current date (the first record of the file sets the date
 // when yy is 0). At the end of the file the channel is closed and day.more becomes 0.
 // A malformed record (a line ending before the value field included; a blank value
-// field reads 0), a record out of date order or an impossible date ends the run
-// with a message.
+// field reads 0), a record out of date order, an impossible date, a value above
+// MAXVALUE or a second record of one site on one day ends the run with a message.
 void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int nsites, int site_capacity);
 
 }  // namespace rg

@@ -1,6 +1,8 @@
 #include "sites.hpp"
 
 #include "channels.hpp"
+#include "console.hpp"
+#include "run_exit.hpp"
 #include "files.hpp"
 #include "fixed_format.hpp"
 #include "fixed_parse.hpp"
@@ -20,6 +22,14 @@ std::string need_line(TextIn& in, const std::string& name) {
   auto l = in.next();
   if (!l) readerr(name, static_cast<int>(in.line_number() + 1), 2);
   return *l;
+}
+
+[[noreturn]] void duplicate_site(const std::string& name, const std::string& code, int first, int second) {
+  Console& con = console();
+  con.blank();
+  con.line("****ERROR**** Site code " + code + " is defined twice in file " + fmt_a(name, 12) + " (sites " +
+           fmt_i(first, 3) + " and " + fmt_i(second, 3) + ").");
+  end_run(1);
 }
 
 }  // namespace
@@ -50,6 +60,9 @@ void sitedef(int channel, const std::string& name, SiteTable& sites) {
     }
     sites.sitnam(s) = fmt_a(*name_line, NAME_WIDTH);
     sites.sitcod(s) = fmt_a(column_field(data, 1, CODE_WIDTH), CODE_WIDTH);
+    // A gauge listed twice would have every record of it counted twice.
+    for (int t = 1; t < s; ++t)
+      if (sites.sitcod(t) == sites.sitcod(s)) duplicate_site(name, sites.sitcod(s), t, s);
     sites.region(s) = static_cast<int>(*region);
     sites.nsites = s;
   }

@@ -82,10 +82,10 @@ TEST(DataFile, LeapYearsFollowTheGregorianRule) {
 TEST(DataFile, HistoryShiftsAndSitesAreMatchedExactly) {
   std::vector<std::string> hist;
   // Codes differ only in case: each record reaches its own site; an unknown code and
-  // a blank line are passed over; a later record for a site replaces the earlier.
+  // a blank line are passed over.
   auto days = walk(
       "2001 1 1AB01  1.00\n2001 1 1ab01  7.00\n2001 1 1ZZ99  9.00\n\n"
-      "2001 1 2AB01  2.00\n2001 1 2AB01  3.00\n2001 1 3AB01 -9.99\n",
+      "2001 1 2AB01  3.00\n2001 1 3AB01 -9.99\n",
       {}, 2, &hist);
   ASSERT_EQ(days.size(), 3u);
   EXPECT_EQ(days[0], "01/01/2001 1 7");
@@ -111,11 +111,35 @@ TEST(DataFile, SmallValueThresholds) {
   EXPECT_EQ(trace[0], "01/01/2001 0.2 -1");
 }
 
-TEST(DataFile, CrlfLineEndingsReadLikeLf) {
-  auto days = walk("2001 1 1AB01  1.25\r\n2001 1 2ab01  2.50\r\n");
-  ASSERT_EQ(days.size(), 2u);
-  EXPECT_EQ(days[0], "01/01/2001 1.25 -1");
-  EXPECT_EQ(days[1], "02/01/2001 -1 2.5");
+TEST(DataFile, CrlfAndCrLineEndingsReadLikeLf) {
+  for (const char* end : {"\r\n", "\r"}) {
+    auto days = walk(std::string("2001 1 1AB01  1.25") + end + "2001 1 2ab01  2.50" + end);
+    ASSERT_EQ(days.size(), 2u) << end;
+    EXPECT_EQ(days[0], "01/01/2001 1.25 -1");
+    EXPECT_EQ(days[1], "02/01/2001 -1 2.5");
+  }
+}
+
+TEST(DataFile, DuplicateSiteDaysAndImpossibleAmountsAreRefused) {
+  const std::string head = "2001 1 1AB01  1.00\n";
+  struct Case {
+    std::string records, message;
+  } cases[] = {
+      // The same site twice on one day, adjacent or not, missing value or not.
+      {"2001 1 2AB01  2.00\n2001 1 2AB01  3.00\n", "two records for one site and day. Offending date is\n 2/ 1/2001, at site AB01."},
+      {"2001 1 2AB01 -1.00\n2001 1 2ab01  1.00\n2001 1 2AB01  3.00\n",
+       "two records for one site and day. Offending date is\n 2/ 1/2001, at site AB01."},
+      // An amount that no gauge measures, written with an exponent.
+      {"2001 1 2ab01 1E300\n", "a value above 99999 mm. Offending date is\n 2/ 1/2001, at site ab01."},
+      {"2001 1 2ab01 1.E+5\n", "a value above 99999 mm. Offending date is\n 2/ 1/2001, at site ab01."},
+  };
+  for (const auto& c : cases) {
+    auto r = walk_failing(head + c.records);
+    EXPECT_EQ(r.status, 1) << c.records;
+    EXPECT_EQ(r.output, "\n\n****ERROR**** input file has " + c.message + "\n") << c.records;
+  }
+  // The largest amount the field holds without an exponent is accepted.
+  EXPECT_EQ(walk(head + "2001 1 2AB0199999.\n")[1], "02/01/2001 99999 -1");
 }
 
 TEST(DataFile, RecordOutOfOrderStopsWithItsDateAndSite) {

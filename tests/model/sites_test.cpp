@@ -147,3 +147,15 @@ TEST(Sitedef, TooManySites) {
             "\n****ERROR**** No. of sites defined in file siteinfo.def exceeds available storage.\n"
             "Contact DEV please.\n");
 }
+
+TEST(Sitedef, AGaugeListedTwiceIsRefused) {
+  rgtest::TempDir dir;
+  // Codes compare after padding to 4 characters: "AB" and "AB  " are one code.
+  for (const char* first : {"AB01    1", "AB  "}) {
+    auto r = read_sites(dir, header(0) + site("A", first) + site("B", "CD01    1") +
+                                 site("C", std::string(first).substr(0, 2) + std::string(first).substr(2, 2) + "    2"));
+    EXPECT_EQ(r.outcome.status, 1) << first;
+    EXPECT_EQ(r.outcome.output, "\n****ERROR**** Site code " + fmt_a(first, 4) +
+                                    " is defined twice in file siteinfo.def (sites   1 and   3).\n");
+  }
+}
