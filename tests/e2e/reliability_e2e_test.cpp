@@ -1,0 +1,197 @@
+// The fitting programs under faults of their surroundings: a full disk, an interrupted
+// run, a closed standard input, a user who stops early. Whatever happens, an exit
+// status of 1 leaves the earlier results as they were, and no temporary file stays.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "test_support.hpp"
+
+using namespace rgtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const std::string& f) {
+  std::ifstream in(f, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string bin(const std::string& program) { return std::string(RAINGLM_BIN_DIR) + "/" + program; }
+
+// Runs a shell script in the current directory; returns the status it writes to rc.
+Outcome run_script(const std::string& script) {
+  std::ofstream("script.sh.test") << script;
+  std::system("sh script.sh.test");
+  Outcome r;
+  r.ended = true;
+  std::ifstream rc("rc.test");
+  if (!(rc >> r.status)) r.status = -1;
+  r.output = slurp("out.test");
+  for (const char* f : {"script.sh.test", "rc.test", "out.test"}) fs::remove(f);
+  return r;
+}
+
+// Names in the directory that look like an output's temporary file.
+std::vector<std::string> leftovers() {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator("."))
+    if (e.path().filename().string().rfind(".", 0) == 0) out.push_back(e.path().filename().string());
+  return out;
+}
+
+void copy_fit_example(const std::vector<std::string>& files) {
+  for (const auto& f : files)
+    fs::copy_file(std::string(RAINGLM_REFERENCE_DIR) + "/fit_example/" + f, f, fs::copy_options::overwrite_existing);
+}
+
+// A synthetic network of 10 gauges with `days` days of data from 1 January 1981, about
+// half of them wet, and an occurrence model with the constant only (m = 0) or with
+// five covariates.
+void synthetic_network(int days, bool five_covariates) {
+  std::string sites = std::string(38, '\n') + "    1\nElevation\nSites:\n";
+  for (int s = 1; s <= 10; ++s) {
+    char line[64];
+    std::snprintf(line, sizeof line, "Gauge %d\nG%03d    1%10.3f\n", s, s, 0.1 * s);
+    sites += line;
+  }
+  std::ofstream("siteinfo.def") << sites;
+  std::string data;
+  int y = 1981, m = 1, d = 1;
+  static const int len[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  unsigned state = 12345;
+  for (int k = 0; k < days; ++k) {
+    for (int s = 1; s <= 10; ++s) {
+      state = state * 1103515245u + 12345u;
+      double v = (state >> 16) % 2 == 0 ? 0.0 : 0.1 * static_cast<double>((state >> 8) % 200 + 1);
+      char line[32];
+      std::snprintf(line, sizeof line, "%4d%2d%2dG%03d%6.2f\n", y, m, d, s, v);
+      data += line;
+    }
+    int ml = len[m - 1] + (m == 2 && y % 4 == 0 ? 1 : 0);
+    if (++d > ml) {
+      d = 1;
+      if (++m > 12) {
+        m = 1;
+        ++y;
+      }
+    }
+  }
+  std::ofstream("gaugvals.dat") << data;
+  std::string def;
+  for (int i = 1; i <= 46; ++i) def += "header\n";
+  def += "line 47\nSynthetic occurrence model\n    0    0.0000    0    0    0 Constant\n";
+  if (five_covariates) {
+    def += "    1    0.0000    1    0    0 Elevation\n";
+    for (int c = 1; c <= 4; ++c) def += "    3    0.0000    " + std::to_string(c) + "    0    0\n";
+  }
+  std::ofstream("logistic.def") << def;
+}
+
+void write_earlier_outputs() {
+  for (const char* f : {"logistic.res", "logistic.de2", "res_logi.dat"}) std::ofstream(f) << "earlier " << f << "\n";
+}
+
+void expect_earlier_outputs() {
+  for (const char* f : {"logistic.res", "logistic.de2", "res_logi.dat"})
+    EXPECT_EQ(slurp(f), std::string("earlier ") + f + "\n") << f;
+  EXPECT_TRUE(leftovers().empty()) << leftovers().front();
+}
+
+}  // namespace
+
+// A file-size limit stands in for a full disk (the programs see the same failed
+// writes): the results, a scratch store during the data pass, a scratch store during
+// the fit. Each ends with status 1, names what failed, and keeps the earlier files.
+TEST(FullDisk, EndsWithStatusOneAndKeepsTheEarlierResults) {
+  struct Case {
+    int days;
+    bool covariates;
+    std::string message;
+  } cases[] = {
+      // 14000 site-days: the stores fit into memory, the residual listing does not fit
+      // under the limit.
+      {1400, false, "****ERROR**** Output file res_logi.dat could not be written completely (File too large)."},
+      // 22000 site-days: the fitted-value store (72 bytes a record) spills to disk in
+      // the fit, the design store (40 bytes) stays in memory.
+      {2200, false, "**** ****ERROR**** while writing to scratch file.    ****"},
+      // Five covariates: the design store spills during the data pass.
+      {2200, true, "**** ****ERROR**** while writing to scratch file.    ****"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    synthetic_network(c.days, c.covariates);
+    write_earlier_outputs();
+    auto r = run_script("{ sh -c \"trap '' XFSZ; ulimit -f 256; exec " + bin("occmodel/occmodel") +
+                        "\" <<EOF\ny\ny\ny\nEOF\n echo $? > rc.test; } 2>&1 | cat > out.test\n");
+    EXPECT_EQ(r.status, 1) << c.days << r.output;
+    EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("programming error"), std::string::npos) << r.output;
+    expect_earlier_outputs();
+  }
+}
+
+// Stopping early in any way keeps the earlier files: N to the continue question, an
+// error in the data, a termination signal while the program waits for an answer.
+TEST(EarlierResults, StayWhenTheRunStopsBeforeItsEnd) {
+  {
+    TempDir dir;
+    copy_fit_example({"siteinfo.def", "gaugvals.dat", "logistic.def"});
+    write_earlier_outputs();
+    auto r = run_binary("occmodel/occmodel", "y\ny\ny\nn\n");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("OK to continue"), std::string::npos);
+    expect_earlier_outputs();
+  }
+  {
+    TempDir dir;
+    copy_fit_example({"siteinfo.def", "logistic.def"});
+    std::ofstream("gaugvals.dat") << "1981 1 1S001  1.00\n1980 1 1S001  1.00\n";
+    write_earlier_outputs();
+    auto r = run_binary("occmodel/occmodel", "y\ny\ny\n");
+    EXPECT_EQ(r.status, 1) << r.output;
+    expect_earlier_outputs();
+  }
+  {
+    TempDir dir;
+    copy_fit_example({"siteinfo.def", "gaugvals.dat", "logistic.def"});
+    write_earlier_outputs();
+    auto r = run_script("mkfifo in.fifo\n" + bin("occmodel/occmodel") +
+                        " < in.fifo > out.test 2>&1 &\npid=$!\nexec 3> in.fifo\nprintf 'y\\ny\\ny\\n' >&3\n"
+                        "i=0; while [ $i -lt 200 ] && ! grep -q 'OK to continue' out.test; do sleep 0.05; i=$((i+1)); done\n"
+                        "kill -TERM $pid; wait $pid; echo $? > rc.test\nrm in.fifo\n");
+    EXPECT_EQ(r.status, 128 + 15) << r.output;
+    EXPECT_NE(r.output.find("OK to continue"), std::string::npos);
+    expect_earlier_outputs();
+  }
+}
+
+// A completed run replaces all three files; the user's N to a closing question still
+// completes it (the listing is then left empty).
+TEST(EarlierResults, AreReplacedWhenTheRunCompletes) {
+  TempDir dir;
+  copy_fit_example({"siteinfo.def", "gaugvals.dat", "logistic.def"});
+  write_earlier_outputs();
+  auto r = run_binary("occmodel/occmodel", "y\ny\ny\n\n\n\nn\n");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(slurp("logistic.res").find("Final parameter estimates:"), std::string::npos);
+  EXPECT_NE(slurp("logistic.de2").find("LINE NOT CURRENTLY USED"), std::string::npos);
+  EXPECT_EQ(slurp("res_logi.dat"), "");
+  EXPECT_TRUE(leftovers().empty());
+}
+
+// With standard input closed, the program must not take a data file for its answers:
+// every question gets the empty answer, as at the end of input.
+TEST(ClosedStandardInput, ReadsAsEndOfInput) {
+  TempDir dir;
+  copy_fit_example({"siteinfo.def", "gaugvals.dat", "logistic.def"});
+  auto r = run_script(bin("occmodel/occmodel") + " 0<&- > out.test 2>&1; echo $? > rc.test\n");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("Final parameter estimates:"), std::string::npos);
+  EXPECT_EQ(slurp("res_logi.dat").substr(0, 10), "SITE YEAR ");
+}
