@@ -30,6 +30,7 @@ constexpr double GIVEN_LIMIT = 1.0e8;
 }
 
 void log_warning() {
+  if (!first_occurrence("Attempt to log a non-positive number")) return;  // once, counted after
   Console& con = console();
   con.line("****WARNING**** Attempt to log a non-positive number while");
   con.line("calculating predictors from previous days");

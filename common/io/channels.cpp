@@ -136,6 +136,7 @@ int run_program(const std::function<void()>& body) {
     console().line(std::string("*****ERROR***** Unexpected failure: ") + e.what());
     status = 1;
   }
+  report_repeated_warnings();
   // An output file that lost data on the way to the disk must not pass unnoticed,
   // and after an error no output replaces an earlier file.
   auto failed = channels().close_all(status == 0);

@@ -1,6 +1,7 @@
 #include "console.hpp"
 
 #include <iostream>
+#include <map>
 
 namespace rg {
 
@@ -10,6 +11,34 @@ Console* current = &standard_console;
 }  // namespace
 
 Console& console() { return *current; }
+
+namespace {
+std::map<std::string, long, std::less<>>& repeats() {
+  static std::map<std::string, long, std::less<>> counts;
+  return counts;
+}
+}  // namespace
+
+bool first_occurrence(std::string_view key) {
+  auto& counts = repeats();
+  auto it = counts.find(key);
+  if (it == counts.end()) {
+    counts.emplace(std::string(key), 1);
+    return true;
+  }
+  ++it->second;
+  return false;
+}
+
+void report_repeated_warnings() {
+  for (auto& [key, n] : repeats()) {
+    if (n > 1) {
+      console().blank();
+      console().line("****WARNING**** The warning \"" + key + "\" occurred " + std::to_string(n) + " times in all.");
+    }
+  }
+  repeats().clear();
+}
 
 void Console::line(std::string_view text) {
   out_->write(text.data(), static_cast<std::streamsize>(text.size()));

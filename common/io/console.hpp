@@ -35,6 +35,13 @@ class Console {
 // The console of the run: standard input and output unless a test has replaced it.
 Console& console();
 
+// A warning that can recur thousands of times in a run (the same numerical trouble
+// on every evaluation) is shown once: true the first time a key is seen, false after,
+// when the occurrence is only counted. report_repeated_warnings() then says how often
+// each one recurred.
+bool first_occurrence(std::string_view key);
+void report_repeated_warnings();
+
 // Replaces the console with string streams for its lifetime (for tests).
 class ConsoleCapture {
  public:

@@ -47,7 +47,7 @@ extern "C" void on_interrupt(int sig) {
 }  // namespace
 
 void remove_unfinished_outputs_on_interrupt() {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
     // An interrupt the caller chose to ignore stays ignored.
     auto old = std::signal(sig, on_interrupt);
     if (old == SIG_IGN) std::signal(sig, SIG_IGN);

@@ -82,7 +82,8 @@ class TextOut {
 };
 
 // Removes the temporary files of unfinished outputs when the process is interrupted
-// (Ctrl-C, hang-up, termination), then lets the signal take its usual course.
+// (Ctrl-C, hang-up, termination, a closed output pipe), then lets the signal take its
+// usual course.
 void remove_unfinished_outputs_on_interrupt();
 
 }  // namespace rg

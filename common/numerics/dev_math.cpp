@@ -343,7 +343,8 @@ double digamm(double x, int& ifail) {
     }
     if (std::fabs(tab[i][i] - tab[i - 1][i - 1]) >= SAFE * err) break;
   }
-  if (err > 1e-10) {
+  // The message recurs on every evaluation of a troubled fit: shown once, counted after.
+  if (err > 1e-10 && first_occurrence("Unable to compute digamma function")) {
     console().line("****WARNING**** Unable to compute digamma function ");
     console().line("to required accuracy at " + fmt_f(x, 8, 3));
   }
