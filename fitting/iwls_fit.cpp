@@ -2,6 +2,7 @@
 // statistics and the covariance matrix of the estimates.
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 #include "dev_math.hpp"
 #include "files.hpp"
 #include "fixed_format.hpp"
+#include "fixed_parse.hpp"
 #include "iwls.hpp"
 #include "nlcurv.hpp"
 #include "run_exit.hpp"
@@ -64,6 +66,32 @@ void cholesky(Matrix& a, int n) {
   if (ifail != 0) not_positive_definite(ifail);
 }
 
+// Largest moment estimate of the gamma shape that still describes rainfall: beyond it
+// the amounts hardly vary about their means (coefficient of variation below 1%), and
+// the likelihood grows without bound as the shape does.
+constexpr double NUMAX = 1.0e4;
+// Full steps that may run into fitted probabilities of exactly 0 or 1 without one
+// succeeding in between, before the estimates count as running away.
+constexpr int MAXZERO_ONE = 3;
+// Iterations without an improvement of the log-likelihood beyond the tolerance after
+// which the fit counts as making no progress.
+constexpr int MAXSTALL = 50;
+// Standard errors from here on do not fit the report's field (7 columns, 4 decimals).
+constexpr double SEMAX = 99.99995;
+
+[[noreturn]] void fit_stops(std::initializer_list<std::string> lines) {
+  Console& con = console();
+  con.blank();
+  bool first = true;
+  for (const auto& l : lines) {
+    con.line(blanks(5) + (first ? "****ERROR**** " : "") + l);
+    first = false;
+  }
+  end_run(1);
+}
+
+std::string trimmed(const std::string& s) { return std::string(trim_right(s)); }
+
 }  // namespace
 
 IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, int site_capacity, int par_capacity,
@@ -94,6 +122,12 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
   int k = 0, r = 0;
   bool final = false, record = false, rebuild = true;
   bool factored = false;  // a holds the Cholesky factor of the current information
+  // Guards against a fit that never ends: full steps that ran into fitted 0 or 1 in a
+  // row, and the best log-likelihood with the iteration that reached it.
+  bool full_trial = false;
+  int zero_one = 0;
+  double top = -std::numeric_limits<double>::infinity();
+  int top_k = 0;
   double sumlogy = 0.0, pearson = 0.0, nuw = model.nu;
   long double slogy = 0.0L;  // sums over the records are kept in extended precision
   if (rsptyp == RSP_OCCURRENCE) model.nu = -1.0;
@@ -218,6 +252,22 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
     ll = static_cast<double>(llsum);
     pearson = static_cast<double>(psum);
     sumlogy = static_cast<double>(slogy);
+    if (full_trial) {
+      // Each time a full step has pushed fitted probabilities to 0 or 1 the reduced
+      // steps creep a little further out: the estimates run away instead of converging.
+      zero_one = failed ? zero_one + 1 : 0;
+      if (zero_one >= MAXZERO_ONE) {
+        std::string moves;  // the covariate whose coefficient moves most
+        for (int j = 2, big = 0; j <= np6 + 1; ++j)
+          if (big == 0 || std::fabs(step(j)) > std::fabs(step(big))) moves = trimmed(model.covtxt((big = j) - 1));
+        fit_stops({"The estimates run away: at iteration " + fmt_i(k, 3) + " a full step gives fitted",
+                   "probabilities of exactly 0 or 1 for the " + std::to_string(MAXZERO_ONE) +
+                       "rd time running. The data separate wet",
+                   "from dry days, so no finite estimates exist." +
+                       (moves.empty() ? std::string() : " The coefficient moving most is"),
+                   moves.empty() ? "Try a simpler model." : "that of " + moves + ": remove or merge that covariate."});
+      }
+    }
 
     if (!failed) {
       // Deviance and dispersion.
@@ -227,8 +277,24 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
         deviance = -2.0 * (ll + sumlogy + static_cast<double>(nrec));
         double q = static_cast<double>(nrec - m - 1) / pearson;
         model.nu = q > -1.0e11 ? q : 0.0;
+        if (!(model.nu <= NUMAX))
+          fit_stops({"At iteration " + fmt_i(k, 3) + " the amounts hardly vary about their fitted means",
+                     "(dispersion estimate " + (std::isfinite(model.nu) ? fmt_e(model.nu, 10, 3) : std::string("infinite")) +
+                         "), so the gamma shape cannot be estimated.",
+                     "Are the wet-day amounts in the data file all (nearly) equal?"});
         nuw = model.nu;
         mlnues(nuw, sumlogy, nrec, ll);
+      }
+      if (!std::isfinite(ll))
+        fit_stops({"At iteration " + fmt_i(k, 3) + " the log-likelihood is not a finite number, so the fit",
+                   "cannot go on. Check the starting values in the model definition and the",
+                   "covariates for extreme values."});
+      if (ll > top + tau) {
+        top = ll;
+        top_k = k;
+      } else if (k - top_k >= MAXSTALL) {
+        fit_stops({"No progress: the log-likelihood has not improved for " + std::to_string(MAXSTALL) + " iterations.",
+                   "Try other starting values or a simpler model."});
       }
       if (k == 0) ll0 = ll;
       delta = ll - llprev;
@@ -312,7 +378,9 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
         beta(j - 1) = sol(j);
       }
       r = 0;
+      full_trial = true;
     } else {
+      full_trial = false;
       // The step lowered the likelihood: shorten it, and start the curvature
       // estimate afresh from the points that follow.
       if (curvature) curvature->forget();
@@ -346,6 +414,11 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
       }
     }
 
+    for (int j = 0; j <= m; ++j)
+      if (!std::isfinite(beta(j)))
+        fit_stops({"At iteration " + fmt_i(k, 3) + " the step gives an estimate that is not a finite",
+                   "number, so the fit cannot go on. Check the starting values in the model",
+                   "definition and the covariates for extreme values."});
     if (nonlinear && maxit != 0) {
       nlupdt(model, se, setheta);
       nl->rebuild(model);
@@ -484,6 +557,19 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
   if (chscore != 0) chans.close(chscore);
 
   for (int j = 0; j <= m; ++j) se(j) = std::sqrt(cov(j + 1, j + 1)) * scale;
+  // A coefficient whose standard error does not fit its field in the report is not
+  // identified by the data; typically the fitted probabilities are 0 or 1 for a whole
+  // class (a month without rain, with its indicator in the model).
+  for (int j = 0; j <= np6; ++j) {
+    if (se(j) < SEMAX) continue;
+    for (const auto& l : {std::string(), "     ****WARNING**** The coefficient of " + trimmed(model.covtxt(j)),
+                          std::string("     is not identified by the data: its standard error is too large to print."),
+                          std::string("     Perhaps the fitted values are 0 or 1 for a whole class of days (a month"),
+                          std::string("     without rain, with its indicator in the model).")}) {
+      con.line(l);
+      res.line(l);
+    }
+  }
   if (nonlinear) nlupdt(model, se, setheta);
   out.nu_moment = rsptyp == RSP_AMOUNT ? model.nu : -1.0;
   out.nu_ml = rsptyp == RSP_AMOUNT ? nuw : -1.0;
