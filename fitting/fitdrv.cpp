@@ -1,5 +1,6 @@
 #include "fitdrv.hpp"
 
+#include <cmath>
 #include <memory>
 
 #include "channels.hpp"
@@ -9,6 +10,7 @@
 #include "external.hpp"
 #include "files.hpp"
 #include "fixed_format.hpp"
+#include "fixed_parse.hpp"
 #include "iwls.hpp"
 #include "newmdl.hpp"
 #include "resid.hpp"
@@ -62,6 +64,27 @@ void open_external_files(const Model& model) {
     con.line(blanks(10) + "**** for suggested values for your operating system).  ****");
     con.line(box);
   }
+  end_run(1);
+}
+
+// A design value this large is no covariate: it is the failure value of a previous-day
+// transformation (the logarithm of a dry day) or worse, and would only yield a fit of
+// infinities and NaNs.
+constexpr double UNDEFINED_COVARIATE = 1.0e12;
+
+// Stops the run when design column j of a used site-day is not a usable number,
+// naming the covariate, the site and the date.
+void check_design_value(const Model& model, int j, double x, const std::string& code, int yy, int mm, int dd) {
+  if (std::fabs(x) < UNDEFINED_COVARIATE) return;
+  std::string what = j <= model.np(6) ? "Covariate " + fmt_i(j, 2) + " (" + std::string(trim_right(model.covtxt(j))) + ")"
+                                      : "The derivative for parameter " + fmt_i(model.covcod(j) % 1000, 1) +
+                                            " of covariate " + fmt_i(model.covcod(j) / 1000, 2);
+  Console& con = console();
+  con.blank();
+  con.line("****ERROR**** " + what + " cannot be computed at site " + code + " on " +
+           Fields().i(dd, 2).t("/").i(mm, 2).t("/").i(yy, 4).str() + ":");
+  con.line("its value is undefined or beyond 1E12 (for example the logarithm of a dry day's");
+  con.line("amount, or a cycle length of 0). Change the covariate or its parameters.");
   end_run(1);
 }
 
@@ -130,7 +153,10 @@ class DesignRebuild : public NlRebuild {
         double y = day_.rain(s);
         if (prog_.rsptyp == RSP_OCCURRENCE) y = y > 0.0 ? 1.0 : 0.0;
         rec_.y = y;
-        for (int j = 1; j <= m_; ++j) rec_.x[static_cast<std::size_t>(j)] = covs_(s, j);
+        for (int j = 1; j <= m_; ++j) {
+          check_design_value(model, j, covs_(s, j), sites_.sitcod(s), yy, mm, dd);
+          rec_.x[static_cast<std::size_t>(j)] = covs_(s, j);
+        }
         if (!io_.write(store, k, rec_)) scratch_full();
         missing_(s) = 1;
       }
@@ -195,7 +221,10 @@ std::int64_t datapass(const FitProgram& prog, Model& model, const SiteTable& sit
       rec.mm = day.mm;
       rec.dd = day.dd;
       rec.y = prog.rsptyp == RSP_AMOUNT ? v : (v > 0.0 ? 1.0 : 0.0);
-      for (int j = 1; j <= m; ++j) rec.x[static_cast<std::size_t>(j)] = covs(i, j);
+      for (int j = 1; j <= m; ++j) {
+        check_design_value(model, j, covs(i, j), sites.sitcod(i), day.yy, day.mm, day.dd);
+        rec.x[static_cast<std::size_t>(j)] = covs(i, j);
+      }
       ++n;
       if (!io.write(store, n, rec)) store_failure(prog, n == 1);
       icheck = 1;
