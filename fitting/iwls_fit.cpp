@@ -285,7 +285,9 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
         nuw = model.nu;
         mlnues(nuw, sumlogy, nrec, ll);
       }
-      if (!std::isfinite(ll))
+      // A log-likelihood of minus infinity is a trial step gone too far, which the step
+      // reduction below takes back; at the initial values there is nothing to go back to.
+      if (std::isnan(ll) || (ll > 0.0 && std::isinf(ll)) || (k == 0 && !std::isfinite(ll)))
         fit_stops({"At iteration " + fmt_i(k, 3) + " the log-likelihood is not a finite number, so the fit",
                    "cannot go on. Check the starting values in the model definition and the",
                    "covariates for extreme values."});

@@ -1,7 +1,6 @@
 #include "console.hpp"
 
 #include <iostream>
-#include <map>
 
 namespace rg {
 
@@ -12,32 +11,23 @@ Console* current = &standard_console;
 
 Console& console() { return *current; }
 
-namespace {
-std::map<std::string, long, std::less<>>& repeats() {
-  static std::map<std::string, long, std::less<>> counts;
-  return counts;
-}
-}  // namespace
-
-bool first_occurrence(std::string_view key) {
-  auto& counts = repeats();
-  auto it = counts.find(key);
-  if (it == counts.end()) {
-    counts.emplace(std::string(key), 1);
+bool Console::first_occurrence(std::string_view key) {
+  auto it = repeats_.find(key);
+  if (it == repeats_.end()) {
+    repeats_.emplace(std::string(key), 1);
     return true;
   }
   ++it->second;
   return false;
 }
 
-void report_repeated_warnings() {
-  for (auto& [key, n] : repeats()) {
-    if (n > 1) {
-      console().blank();
-      console().line("****WARNING**** The warning \"" + key + "\" occurred " + std::to_string(n) + " times in all.");
-    }
+void Console::report_repeated() {
+  for (const auto& [key, n] : repeats_) {
+    if (n < 2) continue;
+    blank();
+    line("****WARNING**** The warning \"" + key + "\" occurred " + std::to_string(n) + " times in all.");
   }
-  repeats().clear();
+  repeats_.clear();
 }
 
 void Console::line(std::string_view text) {

@@ -2,6 +2,7 @@
 // The console: every prompt, answer and message of the programs passes through here,
 // so tests can drive a whole dialogue with strings.
 #include <istream>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -26,21 +27,25 @@ class Console {
   // empty answer.
   std::string answer() { return read_line().value_or(std::string{}); }
   void flush() { out_->flush(); }
+  // See first_occurrence() below.
+  bool first_occurrence(std::string_view key);
+  void report_repeated();
 
  private:
   std::istream* in_;
   std::ostream* out_;
+  std::map<std::string, long, std::less<>> repeats_;
 };
 
 // The console of the run: standard input and output unless a test has replaced it.
 Console& console();
 
 // A warning that can recur thousands of times in a run (the same numerical trouble
-// on every evaluation) is shown once: true the first time a key is seen, false after,
-// when the occurrence is only counted. report_repeated_warnings() then says how often
-// each one recurred.
-bool first_occurrence(std::string_view key);
-void report_repeated_warnings();
+// on every evaluation) is shown once on the run's console: true the first time a key
+// is seen, false after, when the occurrence is only counted.
+// report_repeated_warnings() then says how often each one occurred.
+inline bool first_occurrence(std::string_view key) { return console().first_occurrence(key); }
+inline void report_repeated_warnings() { console().report_repeated(); }
 
 // Replaces the console with string streams for its lifetime (for tests).
 class ConsoleCapture {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -91,6 +92,40 @@ void synthetic_network(int days, bool five_covariates) {
     for (int c = 1; c <= 4; ++c) def += "    3    0.0000    " + std::to_string(c) + "    0    0\n";
   }
   std::ofstream("logistic.def") << def;
+}
+
+// A network of `nsites` gauges (codes G001, ...) over `years` years from 1990 with the
+// daily values of value(year, month, day, site), and a model definition with the given
+// component lines after the constant.
+void network(int nsites, int years, const std::function<double(int, int, int, int)>& value, const std::string& model_file,
+             const std::string& components) {
+  std::string sites = std::string(38, '\n') + "    2\nX\nY\nSites:\n";
+  for (int s = 1; s <= nsites; ++s) {
+    char line[64];
+    std::snprintf(line, sizeof line, "Gauge %d\nG%03d    1%10.3f%10.3f\n", s, s, 1.0 * s, 2.0 * s * s);
+    sites += line;
+  }
+  std::ofstream("siteinfo.def") << sites;
+  std::string data;
+  static const int len[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  for (int y = 1990; y < 1990 + years; ++y)
+    for (int m = 1; m <= 12; ++m)
+      for (int d = 1; d <= len[m - 1] + (m == 2 && y % 4 == 0 ? 1 : 0); ++d)
+        for (int s = 1; s <= nsites; ++s) {
+          char line[32];
+          std::snprintf(line, sizeof line, "%4d%2d%2dG%03d%6.2f\n", y, m, d, s, value(y, m, d, s));
+          data += line;
+        }
+  std::ofstream("gaugvals.dat") << data;
+  std::string def;
+  for (int i = 1; i <= 46; ++i) def += "header\n";
+  std::ofstream(model_file) << def << "line 47\nTest model\n    0    0.0000    0    0    0\n" << components;
+}
+
+// Wet on about 40% of the days, amounts from 1 to 14 mm, from a fixed sequence.
+double rainy(int y, int m, int d, int s) {
+  unsigned h = static_cast<unsigned>(((y * 13 + m) * 32 + d) * 7 + s) * 2654435761u;
+  return (h >> 8) % 10 < 4 ? 1.0 + static_cast<double>((h >> 12) % 1300) / 100.0 : 0.0;
 }
 
 void write_earlier_outputs() {
@@ -194,4 +229,55 @@ TEST(ClosedStandardInput, ReadsAsEndOfInput) {
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("Final parameter estimates:"), std::string::npos);
   EXPECT_EQ(slurp("res_logi.dat").substr(0, 10), "SITE YEAR ");
+}
+
+// Data and models on which no sound fit exists end with status 1 and a message that
+// says why, instead of running for ever or writing NaN; a coefficient the data do not
+// identify gives a warning once and finite results.
+TEST(HostileData, EndsSoundly) {
+  struct Case {
+    std::string name, program, model_file, components;
+    std::function<double(int, int, int, int)> value;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"one wet day: the seasonal terms separate it", "occmodel/occmodel", "logistic.def",
+       "    4    0.0000   21    0    0\n    4    0.0000   22    0    0\n",
+       [](int, int m, int d, int) { return m == 7 && d == 14 ? 5.0 : 0.0; }, 1,
+       "****ERROR**** The estimates run away: at iteration"},
+      {"every amount equal", "amtmodel/amtmodel", "gammamdl.def", "    4    0.0000   21    0    0\n    9    1.0000\n",
+       [](int y, int m, int d, int s) { return rainy(y, m, d, s) > 0.0 ? 5.0 : 0.0; }, 1,
+       "the amounts hardly vary about their fitted means"},
+      {"logarithm of a dry yesterday", "amtmodel/amtmodel", "gammamdl.def",
+       "    4    0.0000    1    1    0\n    9    1.0000\n", rainy, 1,
+       "****ERROR**** Covariate  1 (Ln(Y[t-1])) cannot be computed at site G001 on"},
+      {"cycle length 0", "amtmodel/amtmodel", "gammamdl.def",
+       "    2    0.0100    3    0    0\n    7    0.0000    1    1    0\n    7 1990.0000    1    2    0\n    9    1.0000\n",
+       rainy, 1, "****ERROR**** Covariate  1 (Trend  1 - Cyclical) cannot be computed at site G00"},
+      {"a month without rain and its indicator", "occmodel/occmodel", "logistic.def", "    3    0.0000   12    0    0\n",
+       [](int y, int m, int d, int s) { return m == 2 ? 0.0 : rainy(y, m, d, s); }, 0,
+       "     ****WARNING**** The coefficient of February indicator\n"
+       "     is not identified by the data: its standard error is too large to print.\n"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    network(2, 3, c.value, c.model_file, c.components);
+    auto r = run_binary(c.program);
+    EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.output.substr(r.output.size() > 3000 ? r.output.size() - 3000 : 0);
+    EXPECT_NE(r.output.find(c.message), std::string::npos) << c.name;
+    EXPECT_LT(r.output.size(), 2000000u) << c.name;
+    EXPECT_EQ(r.output.find("NaN"), std::string::npos) << c.name;
+    if (c.status == 1) {
+      EXPECT_TRUE(leftovers().empty()) << c.name;
+      EXPECT_FALSE(fs::exists(c.model_file.substr(0, c.model_file.size() - 3) + "de2")) << c.name;
+    } else {
+      // The warning is in the results too, once, and the definition reads back finite.
+      const std::string res = slurp(c.model_file.substr(0, c.model_file.size() - 3) + "res");
+      EXPECT_NE(res.find(c.message), std::string::npos);
+      EXPECT_EQ(res.find(c.message), res.rfind(c.message));
+      fs::copy_file("logistic.de2", "logistic.def", fs::copy_options::overwrite_existing);
+      auto again = run_binary(c.program, "y\ny\ny\n");
+      EXPECT_EQ(again.status, 0) << again.output;
+    }
+  }
 }

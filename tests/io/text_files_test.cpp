@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "test_support.hpp"
+#include "console.hpp"
 #include "text_files.hpp"
 
 using namespace rg;
@@ -42,4 +43,14 @@ TEST(TextIn, SteppingBackNearAndFarAndAfterRewind) {
   in.backspace();
   in.backspace();
   EXPECT_EQ(*in.next(), "line 1");
+}
+
+TEST(Console, ARecurringWarningIsShownOnceAndCounted) {
+  auto r = rgtest::capture([] {
+    for (int i = 0; i < 1000; ++i)
+      if (first_occurrence("trouble")) console().line("trouble");
+    first_occurrence("once only");
+    report_repeated_warnings();
+  });
+  EXPECT_EQ(r.output, "trouble\n\n****WARNING**** The warning \"trouble\" occurred 1000 times in all.\n");
 }
