@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   rgfuzz::run_reader(data, size, "cor_gamm.dat", [] {
     const rg::SiteTable& sites = rgfuzz::three_sites();
     rg::Array1<double> rho(1, rg::MAXRHO, 1.0e9);
-    auto cor = std::make_unique<rg::Matrix>(rg::MAXSIT, rg::MAXSIT);
+    static auto* cor = new rg::Matrix(rg::MAXSIT, rg::MAXSIT);  // filled afresh by every run
     rg::corset("cor_gamm.dat", 66, 1, rho, *cor, sites.nsites, sites, rg::MAXSIT);
   });
   return 0;
