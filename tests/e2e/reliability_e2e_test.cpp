@@ -51,53 +51,10 @@ void copy_fit_example(const std::vector<std::string>& files) {
     fs::copy_file(std::string(RAINGLM_REFERENCE_DIR) + "/fit_example/" + f, f, fs::copy_options::overwrite_existing);
 }
 
-// A synthetic network of 10 gauges with `days` days of data from 1 January 1981, about
-// half of them wet, and an occurrence model with the constant only (m = 0) or with
-// five covariates.
-void synthetic_network(int days, bool five_covariates) {
-  std::string sites = std::string(38, '\n') + "    1\nElevation\nSites:\n";
-  for (int s = 1; s <= 10; ++s) {
-    char line[64];
-    std::snprintf(line, sizeof line, "Gauge %d\nG%03d    1%10.3f\n", s, s, 0.1 * s);
-    sites += line;
-  }
-  std::ofstream("siteinfo.def") << sites;
-  std::string data;
-  int y = 1981, m = 1, d = 1;
-  static const int len[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  unsigned state = 12345;
-  for (int k = 0; k < days; ++k) {
-    for (int s = 1; s <= 10; ++s) {
-      state = state * 1103515245u + 12345u;
-      double v = (state >> 16) % 2 == 0 ? 0.0 : 0.1 * static_cast<double>((state >> 8) % 200 + 1);
-      char line[32];
-      std::snprintf(line, sizeof line, "%4d%2d%2dG%03d%6.2f\n", y, m, d, s, v);
-      data += line;
-    }
-    int ml = len[m - 1] + (m == 2 && y % 4 == 0 ? 1 : 0);
-    if (++d > ml) {
-      d = 1;
-      if (++m > 12) {
-        m = 1;
-        ++y;
-      }
-    }
-  }
-  std::ofstream("gaugvals.dat") << data;
-  std::string def;
-  for (int i = 1; i <= 46; ++i) def += "header\n";
-  def += "line 47\nSynthetic occurrence model\n    0    0.0000    0    0    0 Constant\n";
-  if (five_covariates) {
-    def += "    1    0.0000    1    0    0 Elevation\n";
-    for (int c = 1; c <= 4; ++c) def += "    3    0.0000    " + std::to_string(c) + "    0    0\n";
-  }
-  std::ofstream("logistic.def") << def;
-}
-
-// A network of `nsites` gauges (codes G001, ...) over `years` years from 1990 with the
-// daily values of value(year, month, day, site), and a model definition with the given
-// component lines after the constant.
-void network(int nsites, int years, const std::function<double(int, int, int, int)>& value, const std::string& model_file,
+// A network of `nsites` gauges (codes G001, ...) over `days` days from 1 January 1990
+// with the daily values of value(year, month, day, site), and a model definition with
+// the given component lines after the constant.
+void network(int nsites, int days, const std::function<double(int, int, int, int)>& value, const std::string& model_file,
              const std::string& components) {
   std::string sites = std::string(38, '\n') + "    2\nX\nY\nSites:\n";
   for (int s = 1; s <= nsites; ++s) {
@@ -108,14 +65,20 @@ void network(int nsites, int years, const std::function<double(int, int, int, in
   std::ofstream("siteinfo.def") << sites;
   std::string data;
   static const int len[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  for (int y = 1990; y < 1990 + years; ++y)
-    for (int m = 1; m <= 12; ++m)
-      for (int d = 1; d <= len[m - 1] + (m == 2 && y % 4 == 0 ? 1 : 0); ++d)
-        for (int s = 1; s <= nsites; ++s) {
-          char line[32];
-          std::snprintf(line, sizeof line, "%4d%2d%2dG%03d%6.2f\n", y, m, d, s, value(y, m, d, s));
-          data += line;
-        }
+  for (int k = 0, y = 1990, m = 1, d = 1; k < days; ++k) {
+    for (int s = 1; s <= nsites; ++s) {
+      char line[32];
+      std::snprintf(line, sizeof line, "%4d%2d%2dG%03d%6.2f\n", y, m, d, s, value(y, m, d, s));
+      data += line;
+    }
+    if (++d > len[m - 1] + (m == 2 && y % 4 == 0 ? 1 : 0)) {
+      d = 1;
+      if (++m > 12) {
+        m = 1;
+        ++y;
+      }
+    }
+  }
   std::ofstream("gaugvals.dat") << data;
   std::string def;
   for (int i = 1; i <= 46; ++i) def += "header\n";
@@ -126,6 +89,15 @@ void network(int nsites, int years, const std::function<double(int, int, int, in
 double rainy(int y, int m, int d, int s) {
   unsigned h = static_cast<unsigned>(((y * 13 + m) * 32 + d) * 7 + s) * 2654435761u;
   return (h >> 8) % 10 < 4 ? 1.0 + static_cast<double>((h >> 12) % 1300) / 100.0 : 0.0;
+}
+
+// Ten gauges over `days` days, occurrence model with the constant only (m = 0) or
+// with five covariates.
+void synthetic_network(int days, bool five_covariates) {
+  network(10, days, rainy, "logistic.def",
+          five_covariates ? "    1    0.0000    1    0    0\n    3    0.0000    1    0    0\n    3    0.0000    2    0    0\n"
+                            "    3    0.0000    3    0    0\n    3    0.0000    4    0    0\n"
+                          : "");
 }
 
 void write_earlier_outputs() {
@@ -261,7 +233,7 @@ TEST(HostileData, EndsSoundly) {
   };
   for (const auto& c : cases) {
     TempDir dir;
-    network(2, 3, c.value, c.model_file, c.components);
+    network(2, 3 * 365, c.value, c.model_file, c.components);
     auto r = run_binary(c.program);
     EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.output.substr(r.output.size() > 3000 ? r.output.size() - 3000 : 0);
     EXPECT_NE(r.output.find(c.message), std::string::npos) << c.name;
