@@ -14,12 +14,18 @@ namespace rgfuzz {
 
 namespace {
 
-// One private directory per process, made the working directory on first use.
+char work_directory[] = "/tmp/rainglm_fuzz_XXXXXX";
+
+// One private directory per process, made the working directory on first use and
+// removed when the fuzzer exits.
 void enter_work_directory() {
   static bool done = false;
   if (done) return;
-  char pattern[] = "/tmp/rainglm_fuzz_XXXXXX";
-  if (!::mkdtemp(pattern) || ::chdir(pattern) != 0) std::abort();
+  if (!::mkdtemp(work_directory) || ::chdir(work_directory) != 0) std::abort();
+  std::atexit([] {
+    std::error_code ec;
+    std::filesystem::remove_all(work_directory, ec);
+  });
   done = true;
 }
 
