@@ -14,7 +14,7 @@ namespace rg {
 
 namespace {
 
-constexpr int REGION_HEADER = 19;
+constexpr int REGION_HEADER = regionfile::HEADER_LINES;
 
 // Writes a line to the console and to the set-up record.
 void both(TextOut& out, std::string_view text) {
@@ -30,9 +30,9 @@ void regdef(const std::string& file, int channel, RegionNames& names, int& nreg)
   for (int i = 0; i < REGION_HEADER; ++i)
     if (!in.next()) break;
   while (auto line = in.next()) {
-    const int ln = nreg + 21;
+    const int ln = REGION_HEADER + 2 + nreg;
     // A line without a region number (an empty line at the end, say) cannot be read.
-    auto number = trim_right(column_field(*line, 1, 5)).empty() ? std::nullopt : read_int(*line, 1, 5);
+    auto number = trim_right(column_field(*line, 1, regionfile::CODE_WIDTH)).empty() ? std::nullopt : read_int(*line, 1, regionfile::CODE_WIDTH);
     if (!number) readerr(file, ln, 2);
     if (*number != nreg + 1) readerr(file, ln, 11);
     if (nreg + 1 > MAXREG) {
@@ -43,7 +43,7 @@ void regdef(const std::string& file, int channel, RegionNames& names, int& nreg)
       end_run(1);
     }
     ++nreg;
-    names(nreg) = fmt_a(column_field(*line, 6, REGNAM_LEN), REGNAM_LEN);
+    names(nreg) = fmt_a(column_field(*line, regionfile::CODE_WIDTH + 1, REGNAM_LEN), REGNAM_LEN);
   }
   channels().close(channel);
   if (nreg < 0) readerr(file, 0, 10);

@@ -11,7 +11,7 @@
 namespace rg {
 
 constexpr int MAXREG = 200;     // subareas (regions 1..MAXREG besides region 0)
-constexpr int REGNAM_LEN = 60;  // characters of a region name
+constexpr int REGNAM_LEN = regionfile::NAME_WIDTH;  // characters of a region name
 
 // Region names 0..MAXREG (0 is the entire area).
 using RegionNames = Array1<std::string>;

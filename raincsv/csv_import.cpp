@@ -18,14 +18,13 @@ namespace rg {
 
 namespace {
 
-constexpr int CODE_WIDTH = 4;
-constexpr int NAME_WIDTH = 70;
-constexpr int ATTR_WIDTH = 10;
-constexpr int REGION_WIDTH = 5;
-constexpr int REGION_NAME_WIDTH = 60;
+using sitefile::ATTR_WIDTH;
+using sitefile::CODE_WIDTH;
+using sitefile::NAME_WIDTH;
+using sitefile::REGION_WIDTH;
+constexpr int REGION_NAME_WIDTH = regionfile::NAME_WIDTH;
 constexpr int MAXREGION = 200;
-constexpr int SITE_HEADER_LINES = 38;
-constexpr int REGION_HEADER_LINES = 19;
+constexpr int REGION_HEADER_LINES = regionfile::HEADER_LINES;
 constexpr long long MAX_HUNDREDTHS = 99999;  // 999.99 mm, the widest value of gaugvals.dat
 constexpr std::int32_t MISSING_HUNDREDTHS = -100;  // written as -1.00
 
@@ -303,7 +302,7 @@ std::vector<DayValue> read_daily(const ImportOptions& opt, Network& net, DailyCo
 void write_siteinfo(TextOut& out, const ImportOptions& opt, const Network& net) {
   out.line("Gauges imported by raincsv from " + opt.stations);
   out.line("Daily values imported from " + opt.daily);
-  for (int k = 3; k <= SITE_HEADER_LINES; ++k) out.line(".");
+  for (int k = 3; k <= sitefile::HEADER_LINES; ++k) out.line(".");
   out.line(fmt_i(static_cast<long long>(net.attr_names.size()), 5));
   for (const auto& a : net.attr_names) out.line(fmt_a(a, NAME_WIDTH));
   out.line("Gauges (code, region, attributes):");
@@ -320,9 +319,9 @@ void write_regions(TextOut& out, const ImportOptions& opt, const Network& net) {
   out.line("Subareas imported by raincsv from " + opt.stations +
            (opt.region_column.empty() ? std::string(" (no subareas)") : " (column " + opt.region_column + ")"));
   for (int k = 2; k <= REGION_HEADER_LINES; ++k) out.line(".");
-  out.line(Fields().i(0, REGION_WIDTH).a("Entire network", REGION_NAME_WIDTH));
+  out.line(Fields().i(0, regionfile::CODE_WIDTH).a("Entire network", REGION_NAME_WIDTH));
   for (std::size_t r = 0; r < net.regions.size(); ++r)
-    out.line(Fields().i(static_cast<long long>(r + 1), REGION_WIDTH).a(net.regions[r], REGION_NAME_WIDTH));
+    out.line(Fields().i(static_cast<long long>(r + 1), regionfile::CODE_WIDTH).a(net.regions[r], REGION_NAME_WIDTH));
 }
 
 // One line per value; the date part is formatted once per date.

@@ -11,10 +11,11 @@ namespace rg {
 
 namespace {
 
-constexpr int HEADER_LINES = 38;
-constexpr int NAME_WIDTH = 70;
-constexpr int CODE_WIDTH = 4;
-constexpr int ATTR_WIDTH = 10;
+using sitefile::ATTR_WIDTH;
+using sitefile::CODE_WIDTH;
+using sitefile::HEADER_LINES;
+using sitefile::NAME_WIDTH;
+using sitefile::REGION_WIDTH;
 
 // The next line of the site file; a file that ends here is reported as an input error
 // at the line that is missing.
@@ -51,7 +52,7 @@ void sitedef(int channel, const std::string& name, SiteTable& sites) {
     std::string data = need_line(in, name);
     int data_line = static_cast<int>(in.line_number());
     int s = sites.nsites + 1;
-    auto region = read_int(data, CODE_WIDTH + 1, 5);
+    auto region = read_int(data, CODE_WIDTH + 1, REGION_WIDTH);
     if (!region || *region < -9999 || *region > 99999) readerr(name, data_line, 2);
     for (int k = 1; k <= sites.nattr; ++k) {
       auto v = read_real(data, ATTR_WIDTH * k, ATTR_WIDTH);
