@@ -91,7 +91,7 @@ void datrd2(SimDay& day, int nsites, int yy, int mm, int dd, DataSearch& search,
     ld = static_cast<int>(*d);
     auto value = text.size() >= 13 ? read_real(text, 13, 6, 2) : std::nullopt;
     if (!value) read_failure(search.file, ld, lm, ly);
-    if (ly < 1 || lm < 1 || lm > 12 || ld < 1 || ld > days_in_month(lm, ly))
+    if (!is_calendar_date(ly, lm, ld))
       date_failure("impossible date in input file.", ld, lm, ly, text);
     const long date = static_cast<long>(ly) * 10000 + lm * 100 + ld;
 

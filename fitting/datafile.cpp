@@ -109,7 +109,7 @@ void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int ns
 
     // Year 0 would read as "no date yet"; years before the calendar's start are not
     // dates at all.
-    if (year < 1 || month < 1 || month > 12 || dayno < 1 || dayno > days_in_month(month, year))
+    if (!is_calendar_date(year, month, dayno))
       date_failure("impossible date in input file.", dayno, month, year, code);
     if (*value > MAXVALUE) date_failure("input file has a value above 99999 mm.", dayno, month, year, code);
 

@@ -241,7 +241,7 @@ std::vector<DayValue> read_daily(const ImportOptions& opt, Network& net, DailyCo
       }
       date_col = c_day;
     }
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > days_in_month(month, year))
+    if (year > 9999 || !is_calendar_date(year, month, day))
       csv_fail(t.where(date_col) + "there is no date " + std::to_string(year) + "-" + std::to_string(month) + "-" +
                std::to_string(day) + ".");
     if ((opt.from_year && year < *opt.from_year) || (opt.to_year && year > *opt.to_year)) {

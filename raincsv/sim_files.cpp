@@ -24,10 +24,6 @@ void open_input(TextIn& in, const std::string& path) {
   if (std::filesystem::is_directory(path) || !in.open(path)) csv_fail("File " + path + " cannot be opened for reading.");
 }
 
-bool valid_date(int year, int month, int day) {
-  return year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= days_in_month(month, year);
-}
-
 }  // namespace
 
 std::unique_ptr<SiteTable> read_sites(const std::string& path) {
@@ -74,7 +70,7 @@ bool DailyDatReader::next(DailyDatRecord& r) {
   r.year = static_cast<int>(*year);
   r.month = static_cast<int>(*month);
   r.day = static_cast<int>(*day);
-  if (!valid_date(r.year, r.month, r.day)) fail("there is no such date.");
+  if (!is_calendar_date(r.year, r.month, r.day)) fail("there is no such date.");
   r.value.resize(static_cast<std::size_t>(n));
   r.flag.resize(static_cast<std::size_t>(n));
   for (int s = 0; s < n; ++s) {

@@ -190,8 +190,8 @@ SeriesStats observed_stats(const std::string& path, const std::vector<std::strin
     if (trim_right(*l).empty()) continue;
     auto year = read_int(*l, 1, 4), month = read_int(*l, 5, 2), day = read_int(*l, 7, 2);
     auto value = read_real(*l, 13, 6, 2);
-    if (!year || !month || !day || !value || *year < 1 || *month < 1 || *month > 12 || *day < 1 ||
-        *day > days_in_month(static_cast<int>(*month), static_cast<int>(*year)))
+    if (!year || !month || !day || !value ||
+        !is_calendar_date(static_cast<int>(*year), static_cast<int>(*month), static_cast<int>(*day)))
       csv_fail(path + ", line " + std::to_string(in.line_number()) + ": not a readable record of date, gauge and value.");
     auto site = index.find(fmt_a(column_field(*l, 9, 4), 4));
     if (site == index.end()) {

@@ -116,7 +116,7 @@ bool valid_date(int kind, int yy, int mm, int dd) {
   if (kind == EXT_ANNUAL) return true;
   if (mm < 1 || mm > 12) return false;
   if (kind == EXT_MONTHLY) return true;
-  return yy >= 1 && dd >= 1 && dd <= days_in_month(mm, yy);
+  return is_calendar_date(yy, mm, dd);
 }
 
 // Skips the header, reads the count of predictors and skips the descriptions.

@@ -285,4 +285,8 @@ int days_in_month(int month, int year) {
   return length[month - 1];
 }
 
+bool is_calendar_date(int year, int month, int day) {
+  return year >= 1 && day >= 1 && day <= days_in_month(month, year);
+}
+
 }  // namespace rg

@@ -31,4 +31,7 @@ void scropn(std::string_view access, std::string_view form, int record_length, i
 // Days in a month of a Gregorian year.
 int days_in_month(int month, int year);
 
+// Whether year, month and day name a day of the calendar (year 1 onwards).
+bool is_calendar_date(int year, int month, int day);
+
 }  // namespace rg
