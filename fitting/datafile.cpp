@@ -26,7 +26,7 @@ std::string date_text(int dd, int mm, int yy) {
   end_run(1);
 }
 
-[[noreturn]] void date_failure(std::string_view what, int dd, int mm, int yy, const std::string& code) {
+[[noreturn]] void date_failure(std::string_view what, int dd, int mm, int yy, std::string_view code) {
   Console& con = console();
   con.blank();
   con.blank();
@@ -81,7 +81,7 @@ void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int ns
   // record that were read before the fault (all 0 when the call read nothing).
   int year = 0, month = 0, dayno = 0;
   for (;;) {
-    auto line = in.next();
+    auto line = in.next_view();
     if (!line) {
       channels().close(channel);
       day.more = 0;
@@ -100,7 +100,7 @@ void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int ns
     auto d = read_int(text, 7, 2);
     if (!d) read_failure(dayno, month, year);
     dayno = static_cast<int>(*d);
-    std::string code = fmt_a(column_field(text, 9, 4), 4);
+    const std::string_view code = column_field(text, 9, 4);
     // A line that ends before the value field holds no value at all; a value field
     // that is present but blank reads as 0, like every numeric field.
     if (text.size() < 13) read_failure(dayno, month, year);

@@ -1,6 +1,8 @@
 #include "fixed_format.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -77,17 +79,51 @@ void append_i(std::string& s, long long v, int w) {
   else s.append(static_cast<std::size_t>(w - n), ' ').append(buf, static_cast<std::size_t>(n));
 }
 
+namespace {
+
+constexpr double POW10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+constexpr std::uint64_t IPOW10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+
+// v with d decimals (1 <= d <= 9) as printf writes it, when one multiplication
+// settles the rounding. Below 2^50 every half is an exact double and rounding is
+// monotonic, so the scaled value x = |v| * 10^d lies on the same side of every half
+// as the exact product, or on the half itself: only then is the rounding in doubt.
+// Returns the number of characters written to buf, 0 when it cannot decide (then
+// the full conversion must).
+int fixed_fast(double v, int d, char* buf) {
+  const double x = std::fabs(v) * POW10[d];
+  if (!(x < 0x1p50)) return 0;
+  const double whole = std::floor(x);
+  const double frac = x - whole;  // exact
+  if (frac == 0.5) return 0;
+  const std::uint64_t n = static_cast<std::uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
+  const std::uint64_t scale = IPOW10[d];
+  char* p = buf;
+  if (std::signbit(v)) *p++ = '-';
+  p = std::to_chars(p, p + 24, n / scale).ptr;
+  *p++ = '.';
+  std::uint64_t f = n % scale;
+  for (int k = d - 1; k >= 0; --k) {
+    p[k] = static_cast<char>('0' + f % 10);
+    f /= 10;
+  }
+  return static_cast<int>(p + d - buf);
+}
+
+}  // namespace
+
 void append_f(std::string& s, double v, int w, int d) {
-  // Fields of up to 30 characters take the fast path: a correctly rounded conversion
-  // gives the digits of printf; wider values fall back to fmt_f.
+  // Fields of up to 30 characters take the fast paths: the rounding of one
+  // multiplication when it is sure, else a correctly rounded conversion, both giving
+  // the digits of printf; wider values fall back to fmt_f.
   if (!std::isfinite(v) || std::fabs(v) >= 1e28 || w > 30 || d < 1) {
     s += fmt_f(v, w, d);
     return;
   }
   char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, d);
   char* b = buf;
-  int n = static_cast<int>(r.ptr - buf);
+  int n = d <= 9 ? fixed_fast(v, d, buf) : 0;
+  if (n == 0) n = static_cast<int>(std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, d).ptr - buf);
   if (n > w) {
     // "0.500" may print as ".500" and "-0.500" as "-.500" in a narrow field.
     if (n >= 2 && b[0] == '0' && b[1] == '.') {
@@ -103,10 +139,15 @@ void append_f(std::string& s, double v, int w, int d) {
   else s.append(static_cast<std::size_t>(w - n), ' ').append(b, static_cast<std::size_t>(n));
 }
 
+void append_a(std::string& s, std::string_view text, int w) {
+  if (w <= 0) return;
+  const std::size_t n = std::min(text.size(), static_cast<std::size_t>(w));
+  s.append(text.data(), n).append(static_cast<std::size_t>(w) - n, ' ');
+}
+
 std::string fmt_a(std::string_view s, int w) {
-  if (w <= 0) return {};
-  std::string r(s.substr(0, static_cast<std::size_t>(w)));
-  r.resize(static_cast<std::size_t>(w), ' ');
+  std::string r;
+  append_a(r, s, w);
   return r;
 }
 

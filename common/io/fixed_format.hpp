@@ -23,21 +23,25 @@ inline std::string blanks(int n) { return std::string(n > 0 ? static_cast<std::s
 
 // The same fields appended to a line under construction, without building a string
 // per field (for the long records written in hot loops). The digits are those of
-// fmt_i and fmt_f.
+// fmt_i, fmt_f and fmt_a.
 void append_i(std::string& s, long long v, int w);
 void append_f(std::string& s, double v, int w, int d);
+void append_a(std::string& s, std::string_view text, int w);
 
 // Builds one output line from fixed fields, left to right. clear() starts a new
 // line in the same storage, so a writer that keeps one Fields allocates nothing per
 // line.
 class Fields {
  public:
-  Fields& x(int n) { s_ += blanks(n); return *this; }
+  Fields& x(int n) {
+    s_.append(static_cast<std::size_t>(n > 0 ? n : 0), ' ');
+    return *this;
+  }
   Fields& t(std::string_view text) { s_ += text; return *this; }
   Fields& i(long long v, int w) { append_i(s_, v, w); return *this; }
   Fields& f(double v, int w, int d) { append_f(s_, v, w, d); return *this; }
   Fields& e(double v, int w, int d) { s_ += fmt_e(v, w, d); return *this; }
-  Fields& a(std::string_view text, int w) { s_ += fmt_a(text, w); return *this; }
+  Fields& a(std::string_view text, int w) { append_a(s_, text, w); return *this; }
   Fields& clear() { s_.clear(); return *this; }
   const std::string& str() const { return s_; }
   operator std::string_view() const { return s_; }

@@ -1,6 +1,7 @@
 #include "fixed_parse.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 
@@ -28,25 +29,71 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 std::optional<long long> parse_int(std::string_view field) {
-  std::string s = without_blanks(field);
-  if (s.empty()) return 0;
+  // Blanks anywhere in the field are skipped, as if removed beforehand.
   std::size_t i = 0;
+  const std::size_t n = field.size();
+  while (i < n && field[i] == ' ') ++i;
+  if (i == n) return 0;
   bool neg = false;
-  if (s[0] == '+' || s[0] == '-') {
-    neg = s[0] == '-';
-    i = 1;
+  if (field[i] == '+' || field[i] == '-') {
+    neg = field[i] == '-';
+    ++i;
   }
-  if (i == s.size()) return std::nullopt;
+  bool digits = false;
   long long v = 0;
-  for (; i < s.size(); ++i) {
-    if (!is_digit(s[i])) return std::nullopt;
+  for (; i < n; ++i) {
+    const char c = field[i];
+    if (c == ' ') continue;
+    if (!is_digit(c)) return std::nullopt;
     if (v > (std::numeric_limits<long long>::max() - 9) / 10) return std::nullopt;
-    v = v * 10 + (s[i] - '0');
+    v = v * 10 + (c - '0');
+    digits = true;
   }
+  if (!digits) return std::nullopt;
   return neg ? -v : v;
 }
 
+namespace {
+
+// Exact powers of ten of a double.
+constexpr double POW10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                            1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A plain field (sign, digits, at most one decimal point, blanks) whose digits form
+// an integer m below 2^53 with at most 22 decimals: m and 10^k are exact doubles, so
+// the one division is the correctly rounded value. False for anything else.
+bool plain_real(std::string_view field, int implied_decimals, double& out) {
+  constexpr std::uint64_t EXACT = std::uint64_t{1} << 53;
+  std::uint64_t m = 0;
+  bool neg = false, digits = false, point = false, sign_allowed = true;
+  int decimals = 0;
+  for (const char c : field) {
+    if (c == ' ') continue;
+    if (is_digit(c)) {
+      if (m >= EXACT / 10) return false;
+      m = m * 10 + static_cast<std::uint64_t>(c - '0');
+      digits = true;
+      decimals += point;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else if ((c == '-' || c == '+') && sign_allowed) {
+      neg = c == '-';
+    } else {
+      return false;
+    }
+    sign_allowed = false;
+  }
+  const int k = point ? decimals : implied_decimals;
+  if (!digits || k < 0 || k > 22) return false;
+  const double v = static_cast<double>(m) / POW10[k];
+  out = neg ? -v : v;
+  return true;
+}
+
+}  // namespace
+
 std::optional<double> parse_real(std::string_view field, int implied_decimals) {
+  if (double v; plain_real(field, implied_decimals, v)) return v;
   std::string s = without_blanks(field);
   if (s.empty()) return 0.0;
   std::size_t i = 0;

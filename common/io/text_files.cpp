@@ -87,28 +87,47 @@ void TextIn::seek(std::int64_t offset) {
   have_ = at_ = 0;
 }
 
-std::optional<std::string> TextIn::next() {
+bool TextIn::read_more() {
+  if (!file_) return false;
+  if (at_ > 0) {
+    std::memmove(buf_.data(), buf_.data() + at_, have_ - at_);
+    buf_start_ += static_cast<std::int64_t>(at_);
+    have_ -= at_;
+    at_ = 0;
+  }
+  if (have_ == buf_.size()) buf_.resize(2 * buf_.size());
+  const std::size_t got = std::fread(buf_.data() + have_, 1, buf_.size() - have_, file_);
+  have_ += got;
+  return got > 0;
+}
+
+std::optional<std::string_view> TextIn::next_view() {
   if (!fill()) return std::nullopt;
   const std::int64_t start = buf_start_ + static_cast<std::int64_t>(at_);
-  std::string s;
+  std::size_t scanned = 0;  // bytes of the line known to hold no line end
+  std::string_view line;
   for (;;) {
     const char* b = buf_.data() + at_;
     const char* e = buf_.data() + have_;
-    const char* p = std::find_if(b, e, [](char c) { return c == '\n' || c == '\r'; });
-    s.append(b, p);
-    at_ = static_cast<std::size_t>(p - buf_.data());
-    if (p < e) {
-      const char c = *p;
-      ++at_;
-      if (c == '\r' && fill() && buf_[at_] == '\n') ++at_;  // CRLF is one line end
+    const char* p = std::find_if(b + scanned, e, [](char c) { return c == '\n' || c == '\r'; });
+    scanned = static_cast<std::size_t>(p - b);
+    // A CR as the last byte read may be the first half of a CRLF: read on first.
+    if (p < e && (*p == '\n' || p + 1 < e)) {
+      line = std::string_view(b, scanned);
+      at_ += scanned + 1;
+      if (*p == '\r' && p[1] == '\n') ++at_;  // CRLF is one line end
       break;
     }
-    if (!fill()) break;  // last line without a line end
+    if (!read_more()) {  // the last line, with a lone CR or no line end at all
+      line = std::string_view(buf_.data() + at_, scanned);
+      at_ = have_;
+      break;
+    }
   }
   starts_[static_cast<std::size_t>(line_ % KEPT_STARTS)] = start;
   ++line_;
   newest_ = std::max(newest_, line_);
-  return s;
+  return line;
 }
 
 void TextIn::rewind() {
@@ -121,12 +140,16 @@ void TextIn::backspace() {
   if (line_ == 0) return;
   long target = line_ - 1;  // lines to leave read
   if (newest_ - target <= KEPT_STARTS) {
-    seek(starts_[static_cast<std::size_t>(target % KEPT_STARTS)]);
+    const std::int64_t start = starts_[static_cast<std::size_t>(target % KEPT_STARTS)];
+    if (start >= buf_start_ && start - buf_start_ <= static_cast<std::int64_t>(have_))
+      at_ = static_cast<std::size_t>(start - buf_start_);
+    else
+      seek(start);
     line_ = target;
     return;
   }
   rewind();
-  while (line_ < target && next()) {
+  while (line_ < target && next_view()) {
   }
 }
 

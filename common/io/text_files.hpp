@@ -20,16 +20,29 @@ class TextIn {
 
   // False when the file cannot be opened for reading.
   bool open(const std::string& path);
-  std::optional<std::string> next();
+  // The next line without its line end; nullopt at the end of the file. The view
+  // points into the reader's buffer and holds until the next call on this file, so
+  // reading a file this way allocates nothing per line.
+  std::optional<std::string_view> next_view();
+  std::optional<std::string> next() {
+    auto v = next_view();
+    if (!v) return std::nullopt;
+    return std::string(*v);
+  }
   // Lines read so far (the number of the last line returned).
   long line_number() const { return line_; }
   void rewind();
-  // Steps back one line, so that the next call of next() reads it again.
+  // Steps back one line, so that the next call of next() reads it again. A step
+  // back within the buffered part of the file reads nothing again.
   void backspace();
 
  private:
   // Makes at least one unread byte available; false at the end of the file.
   bool fill();
+  // Reads more of the file behind the unread bytes, which move to the front of the
+  // buffer (grown when they fill it) so that a line is always whole in the buffer;
+  // false at the end of the file.
+  bool read_more();
   void seek(std::int64_t offset);
 
   // Start offsets of the most recent lines, so stepping back is a seek; memory stays

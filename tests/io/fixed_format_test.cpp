@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -91,4 +93,56 @@ TEST(FixedFormat, FieldsReuseTheirLine) {
   EXPECT_EQ(line.str(), "AB    -7.500");
   line.clear().i(123, 2).a("toolong", 3);
   EXPECT_EQ(line.str(), "**too");
+}
+
+TEST(FixedFormat, FixedPointAgreesWithPrintfNearEveryRoundingBoundary) {
+  // The appended field against the C library's correctly rounded conversion, for
+  // values a few units in the last place either side of halves at each number of
+  // decimals (where a scaled product can land on the wrong side), at the largest
+  // magnitudes the field takes, tiny and subnormal values, and random doubles of
+  // every size.
+  std::uint64_t state = 0x9E3779B97F4A7C15ULL;
+  auto next = [&] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  auto printf_fixed = [](double v, int d) {
+    char buf[400];
+    std::snprintf(buf, sizeof buf, "%.*f", d, v);
+    return std::string(buf);
+  };
+  int failures = 0;
+  auto check = [&](double v, int d) {
+    const std::string expected = printf_fixed(v, d);
+    if (expected.size() > 30 || failures >= 10) return;
+    std::string s;
+    append_f(s, v, 30, d);
+    if (s != std::string(30 - expected.size(), ' ') + expected) {
+      ++failures;
+      ADD_FAILURE() << std::hexfloat << v << " at " << d << " decimals: " << s;
+    }
+  };
+  for (int d = 1; d <= 12; ++d)
+    for (int k = 0; k < 2000; ++k) {
+      // A half at d decimals: (m + 0.5) / 10^d, with m of up to 16 digits.
+      const double m = static_cast<double>(next() % (k % 2 ? 1000ULL : 10000000000000000ULL));
+      double v = (m + 0.5) / std::pow(10.0, d);
+      for (int step = 0; step < 3; ++step) v = std::nextafter(v, 0.0);
+      for (int step = 0; step < 7; ++step, v = std::nextafter(v, INFINITY)) {
+        check(v, d);
+        check(-v, d);
+      }
+    }
+  std::vector<double> values = {0.125, 0.375, 2.5, 1e-320, -4.9e-324, 0x1p50, 0x1p53, 9.999999999999999e27, -1e-9};
+  for (int k = 0; k < 15000; ++k) {
+    double v;
+    const std::uint64_t bits = next();
+    std::memcpy(&v, &bits, sizeof v);
+    if (std::isfinite(v) && std::fabs(v) < 1e28) values.push_back(v);
+    values.push_back(std::ldexp(static_cast<double>(next() >> 11), static_cast<int>(next() % 90) - 120));
+  }
+  for (double v : values)
+    for (int d = 1; d <= 12; ++d) check(v, d);
 }

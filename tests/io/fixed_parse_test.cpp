@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <iterator>
+#include <string>
+
 #include "fixed_parse.hpp"
 
 using namespace rg;
@@ -47,4 +53,48 @@ TEST(FixedParse, FirstIntegerOfAFreeFormatLine) {
   EXPECT_FALSE(first_int("   "));
   EXPECT_FALSE(first_int("three"));
   EXPECT_FALSE(first_int("3.5"));
+}
+
+TEST(FixedParse, RealsAreTheCorrectlyRoundedValueOfTheirDigits) {
+  // Fields of random digits, points, signs, blanks and implied decimals against the C
+  // library's conversion of the same number written out plainly: mantissas around
+  // 2^53 (9007199254740992, where one division stops being exact), long fractions
+  // and leading zeros included.
+  std::uint64_t state = 0x2545F4914F6CDD1DULL;
+  auto next = [&] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  const std::string edges[] = {"9007199254740991", "9007199254740992", "9007199254740993", "900719925474099",
+                               "18014398509481985", "0000000000000000000001", "99999999999999999999999"};
+  for (int k = 0; k < 60000; ++k) {
+    std::string digits;
+    if (k % 10 == 0) {
+      digits = edges[next() % std::size(edges)];
+    } else {
+      const int n = 1 + static_cast<int>(next() % 24);
+      for (int i = 0; i < n; ++i) digits += static_cast<char>('0' + next() % 10);
+    }
+    const int point = static_cast<int>(next() % (digits.size() + 2)) - 1;  // -1: no point
+    std::string plain = next() % 3 == 0 ? "-" : (next() % 5 == 0 ? "+" : "");
+    for (int i = 0; i <= static_cast<int>(digits.size()); ++i) {
+      if (i == point) plain += '.';
+      if (i < static_cast<int>(digits.size())) plain += digits[static_cast<std::size_t>(i)];
+    }
+    const int implied = static_cast<int>(next() % 6);
+    std::string field;
+    for (char c : plain) {
+      if (next() % 8 == 0) field += ' ';
+      field += c;
+    }
+    if (next() % 2) field = "  " + field;
+    const std::string reference = plain + (point < 0 ? "e-" + std::to_string(implied) : "");
+    const double expected = std::strtod(reference.c_str(), nullptr);
+    auto got = parse_real(field, implied);
+    ASSERT_TRUE(got) << '"' << field << '"';
+    ASSERT_EQ(std::signbit(*got), std::signbit(expected)) << '"' << field << '"';
+    ASSERT_EQ(*got, expected) << '"' << field << "\" implied " << implied;
+  }
 }
