@@ -1,7 +1,7 @@
 // The text input and output of the fitting programs on their own: the day-by-day
-// pass over the data file that both fitting programs make before estimation, and the
-// formatting of residual-listing lines. Run it in a directory holding siteinfo.def
-// and gaugvals.dat (bench/make_network.sh writes both).
+// pass over the data file that both fitting programs make before estimation, and
+// the formatting and writing of residual-listing lines. Run it in a directory
+// holding siteinfo.def and gaugvals.dat (bench/make_network.sh writes both).
 // Usage: text_bench [listing lines] (default 2900000).
 #include <chrono>
 #include <cstdio>
@@ -14,6 +14,7 @@
 #include "files.hpp"
 #include "fixed_format.hpp"
 #include "sites.hpp"
+#include "text_files.hpp"
 
 using namespace rg;
 
@@ -51,8 +52,14 @@ void data_pass() {
               clock.wall_seconds(), clock.cpu_seconds());
 }
 
-// Lines laid out as the residual listing's, with values spread like its columns.
+// Lines laid out as the residual listing's, with values spread like its columns,
+// written to a scratch file that is dropped again.
 void listing_lines(long n) {
+  TextOut out;
+  if (!out.open("text_bench.out")) {
+    std::printf("cannot write in this directory\n");
+    return;
+  }
   Clock clock;
   Fields line;
   std::size_t bytes = 0;
@@ -65,7 +72,9 @@ void listing_lines(long n) {
     line.clear().a("B001", 4).x(1).i(1961 + k % 40, 4).x(4).i(1 + k % 12, 2).x(1).i(1 + k % 28, 3).x(1);
     line.f(k % 3 == 0 ? 0.0 : 20.0 * p, 8, 4).x(2).f(p, 8, 4).x(4).f(8.0 * p - 4.0, 8, 4);
     bytes += line.str().size();
+    out.line(line);
   }
+  out.flush();
   std::printf("listing lines: %ld lines (%zu bytes): %.3f s wall, %.3f s CPU\n", n, bytes, clock.wall_seconds(),
               clock.cpu_seconds());
 }

@@ -70,6 +70,8 @@ void DayState::reset() {
   more = 1;
   serial = 0;
   seen.fill(-1);
+  date_known = false;
+  date_year = date_month = date_day = 0;
 }
 
 void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int nsites, int site_capacity) {
@@ -91,15 +93,23 @@ void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int ns
     // A blank line carries no record (typically one left at the end of the file).
     if (trim_right(text).empty()) continue;
 
-    auto y = read_int(text, 1, 4);
-    if (!y || *y < -9999 || *y > 9999) read_failure(dayno, month, year);
-    year = static_cast<int>(*y);
-    auto mo = read_int(text, 5, 2);
-    if (!mo) read_failure(dayno, month, year);
-    month = static_cast<int>(*mo);
-    auto d = read_int(text, 7, 2);
-    if (!d) read_failure(dayno, month, year);
-    dayno = static_cast<int>(*d);
+    const bool same_date =
+        day.date_known && text.size() >= 8 && std::equal(text.begin(), text.begin() + 8, day.date_columns.begin());
+    if (same_date) {
+      year = day.date_year;
+      month = day.date_month;
+      dayno = day.date_day;
+    } else {
+      auto y = read_int(text, 1, 4);
+      if (!y || *y < -9999 || *y > 9999) read_failure(dayno, month, year);
+      year = static_cast<int>(*y);
+      auto mo = read_int(text, 5, 2);
+      if (!mo) read_failure(dayno, month, year);
+      month = static_cast<int>(*mo);
+      auto d = read_int(text, 7, 2);
+      if (!d) read_failure(dayno, month, year);
+      dayno = static_cast<int>(*d);
+    }
     const std::string_view code = column_field(text, 9, 4);
     // A line that ends before the value field holds no value at all; a value field
     // that is present but blank reads as 0, like every numeric field.
@@ -109,8 +119,15 @@ void datrd(int channel, DayState& day, const Array1<std::string>& sitcod, int ns
 
     // Year 0 would read as "no date yet"; years before the calendar's start are not
     // dates at all.
-    if (!is_calendar_date(year, month, dayno))
-      date_failure("impossible date in input file.", dayno, month, year, code);
+    if (!same_date) {
+      if (!is_calendar_date(year, month, dayno))
+        date_failure("impossible date in input file.", dayno, month, year, code);
+      day.date_known = true;  // the line holds at least 13 columns here
+      std::copy(text.begin(), text.begin() + 8, day.date_columns.begin());
+      day.date_year = year;
+      day.date_month = month;
+      day.date_day = dayno;
+    }
     if (*value > MAXVALUE) date_failure("input file has a value above 99999 mm.", dayno, month, year, code);
 
     if (day.yy != 0) {

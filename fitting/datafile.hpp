@@ -4,6 +4,7 @@
 // value (13-18, two implied decimals; negative = missing). Records are in
 // non-decreasing date order; days without records are days with every site missing.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -61,6 +62,11 @@ struct DayState {
   // record of one site on one day is caught.
   long serial = 0;
   Array1<long> seen{1, MAXSIT, -1};
+  // Date columns of the last record whose date was read and found a calendar date,
+  // and that date: the records of one day repeat them, and need not be read again.
+  bool date_known = false;
+  std::array<char, 8> date_columns{};
+  int date_year = 0, date_month = 0, date_day = 0;
 
   // Back to the state before the first day (all missing, no date, data left).
   void reset();

@@ -200,3 +200,17 @@ TEST(DataFile, EmptyFileEndsAtOnceWithoutADate) {
   ASSERT_EQ(days.size(), 1u);
   EXPECT_EQ(days[0], "00/00/0000 -1 -1");
 }
+
+TEST(DataFile, DateColumnsAreReadAgainWheneverTheyChange) {
+  // One day written two ways, and a day that follows a record of a later day read
+  // and put back: the dates are those of the columns of each record.
+  auto days = walk("2001 1 5AB01  1.00\n20010105ab01  2.00\n2001 1 7AB01  3.00\n2001 1 7ab01  4.00\n");
+  ASSERT_EQ(days.size(), 3u);
+  EXPECT_EQ(days[0], "05/01/2001 1 2");
+  EXPECT_EQ(days[1], "06/01/2001 -1 -1");
+  EXPECT_EQ(days[2], "07/01/2001 3 4");
+  // Columns that are no date at all are refused even as the very first record.
+  auto r = walk_failing(std::string(8, '\0') + "AB01  1.00\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "\n\n****ERROR**** while reading input file. The last successful access\nwas for data on  0/ 0/   0.\n");
+}
