@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -118,9 +119,9 @@ double mean(const std::vector<double>& v) {
 constexpr int SPEST_MAXIT = 200;
 constexpr double SPEST_TOL = 1.0e-8;
 
-double weather_state(int chfit, int chday, std::int64_t ndays, std::int64_t nrec, int nsites, double g, double h,
-                     double l, double start) {
-  auto f = [&](double r) { return g - h - spvar(chfit, chday, ndays, nrec, nsites, r, 21); };
+double weather_state(const WeatherDays& days, std::int64_t nrec, int nsites, double g, double h, double l,
+                     double start, int nthreads) {
+  auto f = [&](double r) { return g - h - spvar(days, nrec, nsites, r, 21, nthreads); };
   double rho = start < 1.0e-12 ? 1.0 : start;
   double v = 0.0, fv = g - h - l;  // last point with f > 0
   double w = 0.0, fw = 0.0;        // last point with f <= 0
@@ -154,20 +155,19 @@ double weather_state(int chfit, int chday, std::int64_t ndays, std::int64_t nrec
 
 }  // namespace
 
-void spest(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, int site_capacity) {
+void spest(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, int site_capacity, int nthreads) {
   if (site_capacity != MAXSIT) prgerr("SPEST", "occmodel", 1);
-  int chday = 85;
-  scropn("DIRECT", "UNFORMATTED", 16, chday);
-  announce();
   const int spmod = model.spmod;
+  // The days as the weather-state parameter needs them, for its many evaluations.
+  std::optional<WeatherDays> weather;
+  if (spmod == 21) weather.emplace();
+  announce();
   if (spmod != 21 && spmod != 22) invalid_structure("SPEST");
 
-  RecordStore& days = channels().store(chday);
   DayReader reader(chfit, nrec, sites.nsites, "SPEST");
   Day day;
   double g = 0.0, h = 0.0, l = 0.0;  // structure 21
   double g2 = 0.0, h2 = 0.0;         // structure 22
-  std::int64_t ndays = 0;
   while (reader.next(day)) {
     const double n = static_cast<double>(day.site.size());
     const double pbar = mean(day.p), ybar = mean(day.y);
@@ -177,9 +177,7 @@ void spest(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, i
       g += n * ybar * ybar;
       h += n * pbar * pbar;
       l += var / n;
-      ++ndays;
-      const double rec[2] = {pbar, n};
-      if (!days.write(ndays, rec, sizeof rec)) prgerr("SPEST", "occmodel", 3);
+      weather->add_day(day.p.data(), static_cast<int>(day.p.size()), pbar, var);
     } else if (pbar > 0.0 && pbar < 1.0) {  // a day whose mean is 0 or 1 carries no information
       const double x = n * ybar - n * pbar;
       h2 += n - 1.0;
@@ -211,34 +209,16 @@ void spest(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, i
     g /= nn;
     h /= nn;
     l /= nn;
-    model.rho(1) = weather_state(chfit, chday, ndays, nrec, sites.nsites, g, h, l, model.rho(1));
+    weather->finish();
+    model.rho(1) = weather_state(*weather, nrec, sites.nsites, g, h, l, model.rho(1), nthreads);
   }
-  channels().close(chday);
 }
 
-double spvar(int chfit, int chday, std::int64_t ndays, std::int64_t nrec, int nsites, double rho, int spmod) {
+double spvar(const WeatherDays& days, std::int64_t nrec, int nsites, double rho, int spmod, int nthreads) {
   if (spmod != 21) invalid_structure("SPVAR");
   if (nsites > MAXSIT) prgerr("SPVAR", "occmodel", 1);
-  RecordStore& days = channels().store(chday);
-  DayReader reader(chfit, nrec, nsites, "SPVAR");
-  Day day;
-  const double psi = std::exp(rho);
   double total = 0.0;
-  for (std::int64_t t = 1; t <= ndays; ++t) {
-    double rec[2];
-    if (!days.read(t, rec, sizeof rec) || !reader.next(day)) prgerr("SPVAR", "occmodel", 3);
-    const double pbar = rec[0], n = rec[1];
-    // 2 sum_{i<j} a_i a_j = (sum a)^2 - sum a^2.
-    double var = 0.0, sa = 0.0, sa2 = 0.0;
-    for (double p : day.p) {
-      const double b = bcalc(p, pbar, psi);
-      const double a = p * (1.0 - p) * (1.0 - b) / (1.0 - (1.0 - b) * p);
-      var += p * (1.0 - p);
-      sa += a;
-      sa2 += a * a;
-    }
-    total += (var + (1.0 - pbar) / pbar * (sa * sa - sa2)) / n;
-  }
+  if (!days.sum_terms(rho, nthreads, total)) prgerr("SPVAR", "occmodel", 3);
   return total / static_cast<double>(nrec);
 }
 

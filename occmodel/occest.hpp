@@ -9,18 +9,20 @@
 
 #include "model.hpp"
 #include "sites.hpp"
+#include "weather_days.hpp"
 
 namespace rg {
 
 // Structures 21 and 22: sets model.rho(1) from the nrec records of the fitted-value
-// store on chfit. site_capacity must be MAXSIT.
-void spest(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, int site_capacity);
+// store on chfit. site_capacity must be MAXSIT. The weather-state variance of
+// structure 21 is evaluated on nthreads threads (0: one per core); the estimate does
+// not depend on the number.
+void spest(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, int site_capacity,
+           int nthreads = 0);
 
-// Structure 21: D(rho), the mean over the records of the day terms of the
-// weather-state variance, for the ndays days whose mean probability and site count
-// are the records 1..ndays of the store on chday, the fitted-value store on chfit
-// holding their nrec records in the same order.
-double spvar(int chfit, int chday, std::int64_t ndays, std::int64_t nrec, int nsites, double rho, int spmod);
+// Structure 21: D(rho), the mean over the nrec records of the day terms of the
+// weather-state variance of the days collected by spest.
+double spvar(const WeatherDays& days, std::int64_t nrec, int nsites, double rho, int spmod, int nthreads = 0);
 
 // Latent Gaussian correlations of every pair of sites from their joint wet
 // frequency, written to the correlation file open on chcorrel (then closed); for
