@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace rg {
 
@@ -91,6 +92,63 @@ const unsigned char* BlockFile::view(std::int64_t offset, std::size_t n) {
   return block_.data() + within;
 }
 
+bool BlockFile::settle(std::int64_t reach) {
+  if (!file_) return false;
+  // A file that stays within the first block never touches the disk; the block then
+  // counts as changed, since the threads may write to it.
+  resident_ = std::max(reach, size_) <= static_cast<std::int64_t>(block_.size());
+  if (resident_) {
+    if (!load(0)) return false;
+    dirty_ = true;
+    return true;
+  }
+  if (!flush()) return false;
+  current_ = -1;
+  return true;
+}
+
+bool BlockFile::read_shared(std::int64_t offset, void* data, std::size_t n) {
+  if (!file_ || offset < 0 || offset + static_cast<std::int64_t>(n) > size_) return false;
+  auto dst = static_cast<unsigned char*>(data);
+  if (resident_) {
+    std::memcpy(dst, block_.data() + offset, n);
+    return true;
+  }
+  const int fd = ::fileno(file_);
+  while (n > 0) {
+    const ssize_t got = ::pread(fd, dst, n, static_cast<off_t>(offset));
+    if (got <= 0) return false;
+    dst += got;
+    offset += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+bool BlockFile::write_shared(std::int64_t offset, const void* data, std::size_t n) {
+  if (!file_ || offset < 0) return false;
+  auto src = static_cast<const unsigned char*>(data);
+  if (resident_) {
+    if (offset + static_cast<std::int64_t>(n) > static_cast<std::int64_t>(block_.size())) return false;
+    std::memcpy(block_.data() + offset, src, n);
+    return true;
+  }
+  const int fd = ::fileno(file_);
+  while (n > 0) {
+    const ssize_t put = ::pwrite(fd, src, n, static_cast<off_t>(offset));
+    if (put <= 0) return false;
+    src += put;
+    offset += put;
+    n -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+void BlockFile::grow(std::int64_t size) {
+  size_ = std::max(size_, size);
+  if (!resident_) on_disk_ = std::max(on_disk_, size);
+}
+
 bool RecordStore::write(std::int64_t recno, const void* data, std::size_t n) {
   if (recno < 1 || n > length_) return false;
   auto offset = (recno - 1) * static_cast<std::int64_t>(length_);
@@ -112,6 +170,23 @@ bool RecordStore::read(std::int64_t recno, void* data, std::size_t n) {
 const unsigned char* RecordStore::view(std::int64_t recno, std::size_t n) {
   if (recno < 1 || recno > count_ || n > length_) return nullptr;
   return file_.view((recno - 1) * static_cast<std::int64_t>(length_), n);
+}
+
+bool RecordStore::read_run(std::int64_t first, std::int64_t count, void* data) {
+  if (first < 1 || count < 0 || first + count - 1 > count_) return false;
+  const auto len = static_cast<std::int64_t>(length_);
+  return file_.read_shared((first - 1) * len, data, static_cast<std::size_t>(count * len));
+}
+
+bool RecordStore::write_run(std::int64_t first, std::int64_t count, const void* data) {
+  if (first < 1 || count < 0) return false;
+  const auto len = static_cast<std::int64_t>(length_);
+  return file_.write_shared((first - 1) * len, data, static_cast<std::size_t>(count * len));
+}
+
+void RecordStore::written_upto(std::int64_t last) {
+  count_ = std::max(count_, last);
+  file_.grow(last * static_cast<std::int64_t>(length_));
 }
 
 bool SequentialStore::write(const void* data, std::size_t n) {

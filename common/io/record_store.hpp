@@ -29,6 +29,16 @@ class BlockFile {
   // True once a transfer to or from the disk has failed.
   bool failed() const { return failed_; }
 
+  // Access by several threads at once, each to its own byte ranges below `reach`:
+  // settle(reach) keeps a file that fits in the block in memory and otherwise puts
+  // the block on the disk and forgets it; from then until any other call only
+  // read_shared and write_shared may be used, and grow() records how far the bytes
+  // written by write_shared reach.
+  bool settle(std::int64_t reach);
+  bool read_shared(std::int64_t offset, void* data, std::size_t n);
+  bool write_shared(std::int64_t offset, const void* data, std::size_t n);
+  void grow(std::int64_t size);
+
  private:
   bool load(std::int64_t block);
   // Visits the block pieces of a byte range: copy(block bytes, bytes done, length).
@@ -42,6 +52,7 @@ class BlockFile {
   bool dirty_ = false;
   std::int64_t size_ = 0;      // bytes written so far (logical end)
   std::int64_t on_disk_ = 0;   // bytes that have reached the file
+  bool resident_ = false;      // settled in memory: shared access goes to the block
   bool failed_ = false;
 };
 
@@ -62,6 +73,15 @@ class RecordStore {
   const unsigned char* view(std::int64_t recno, std::size_t n);
   std::int64_t count() const { return count_; }
   bool failed() const { return file_.failed(); }
+
+  // Runs of whole records for passes split over threads: after settle(records),
+  // read_run and write_run may be called from several threads, each for records of
+  // its own among the first `records`, and written_upto(last) then records the
+  // highest record number written that way.
+  bool settle(std::int64_t records) { return file_.settle(records * static_cast<std::int64_t>(length_)); }
+  bool read_run(std::int64_t first, std::int64_t count, void* data);
+  bool write_run(std::int64_t first, std::int64_t count, const void* data);
+  void written_upto(std::int64_t last);
 
  private:
   static constexpr std::size_t BLOCK_BYTES = std::size_t{1} << 20;
