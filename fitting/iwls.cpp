@@ -19,15 +19,6 @@ namespace {
 // exceeds the threshold is set just below it.
 const double TRACE_FACTOR = static_cast<double>(0.99f);
 
-[[noreturn]] void fitted_zero_one() {
-  Console& con = console();
-  con.blank();
-  con.line("     ****WARNING**** Current parameter estimates yield a fitted");
-  con.line("     probability of either 0 or 1 (to machine precision). This isn't going ");
-  con.line("     to converge - I'm bailing out. Try different starting values.");
-  end_run(1);
-}
-
 }  // namespace
 
 int mxitst() {
@@ -46,57 +37,58 @@ int mxitst() {
   }
 }
 
-int fitcal(const Array1<double>& beta, FitcalContext& ctx, DesignIO& io, RecordStore& store, std::int64_t n,
-           DesignRecord& rec, long double& ll, double& mu, double& eta) {
-  int status = 0;
-  if (!io.read(store, n, rec)) store_read_failure(store, "FITCAL");
-  eta = beta(0);
-  for (int j = 1; j <= ctx.np6; ++j) eta += beta(j) * rec.x[static_cast<std::size_t>(j)];
+void fitted_zero_one() {
+  Console& con = console();
+  con.blank();
+  con.line("     ****WARNING**** Current parameter estimates yield a fitted");
+  con.line("     probability of either 0 or 1 (to machine precision). This isn't going ");
+  con.line("     to converge - I'm bailing out. Try different starting values.");
+  end_run(1);
+}
+
+void trace_warning(unsigned event) {
+  Console& con = console();
+  con.blank();
+  if (event == FITCAL_TRACE_HIGH)
+    con.line("****WARNING**** Some trace values have approximate conditional expectation > trace threshold");
+  else
+    con.line("****WARNING**** Some trace values have approximate conditional expectation < 0");
+}
+
+unsigned fitcal(const double* beta, const FitcalContext& ctx, const double* x, double& y, long double& ll, double& mu,
+                double& eta) {
+  unsigned events = 0;
+  eta = beta[0];
+  for (int j = 1; j <= ctx.np6; ++j) eta += beta[j] * x[j];
   if (ctx.rsptyp == RSP_OCCURRENCE) {
     // 1/(1 + e^-eta) rounds to exactly 1 for large eta instead of overflowing.
     double e = std::exp(-std::fabs(eta));
     mu = eta >= 0.0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
     if (mu == 0.0 || mu == 1.0) {
-      if (ctx.iter == 0) fitted_zero_one();
-      status = 1;
+      events |= FITCAL_ZERO_ONE;
       ll = LLFLOOR;
     }
     // log(1 + e^eta) without overflow.
     double log1pe = std::max(eta, 0.0) + std::log1p(e);
-    ll += (rec.y > 0.0 ? eta : 0.0) - log1pe;
-  } else if (ctx.rsptyp == RSP_AMOUNT) {
+    ll += (y > 0.0 ? eta : 0.0) - log1pe;
+  } else {
     mu = std::exp(eta);
-    if (ctx.trace > rec.y) {
-      Console& con = console();
+    if (ctx.trace > y) {
+      events |= FITCAL_TRACE_SET;
       double c = ctx.trace * mu * ctx.nuw / (2.0 * mu + ctx.trace * ctx.nuw);
       if (c > ctx.trace) {
-        rec.y = TRACE_FACTOR * ctx.trace;
-        if (ctx.warnings < 10) {
-          con.blank();
-          con.line("****WARNING**** Some trace values have approximate conditional expectation > trace threshold");
-          ctx.warnings += 10;
-        }
+        y = TRACE_FACTOR * ctx.trace;
+        events |= FITCAL_TRACE_HIGH;
       } else if (!(c > 0.0)) {
-        rec.y = ctx.trace / 100.0;
-        if (ctx.warnings % 10 == 0) {
-          con.blank();
-          con.line("****WARNING**** Some trace values have approximate conditional expectation < 0");
-          ctx.warnings += 1;
-        }
+        y = ctx.trace / 100.0;
+        events |= FITCAL_TRACE_NEGATIVE;
       } else {
-        rec.y = c;
+        y = c;
       }
-      if (!io.write(store, n, rec)) scratch_full();
     }
-    ll += -rec.y / mu - eta;
-  } else {
-    Console& con = console();
-    con.blank();
-    con.line("*****ERROR***** Invalid model code found in routine FITCAL. This");
-    con.line("is a programming error - please contact DEV.");
-    end_run(1);
+    ll += -y / mu - eta;
   }
-  return status;
+  return events;
 }
 
 double invpar(double& x0, double& y0, double& x1, double& y1, double& x2, double& y2) {

@@ -27,22 +27,32 @@ constexpr double TOLLL = 1.0e-9;
 // other than -1, asks again.
 int mxitst();
 
-// Evaluation of design record n at beta: reads the record into rec, sets mu and
-// eta, replaces a trace value of an amount by its approximate conditional
-// expectation (writing the record back), and adds the record's log-likelihood
-// term to ll. Returns 1 when a fitted probability is exactly 0 or 1 after the
-// first pass (ll is then at the floor), else 0. ll accumulates in extended
-// precision.
+// Evaluation of one design record at beta (x[0] = 1; x[1..np6] enter eta): sets eta
+// and mu, replaces a trace value y of an amount by its approximate conditional
+// expectation, and adds the record's log-likelihood term to ll, which is set to the
+// floor first when a fitted probability is exactly 0 or 1. Returns FitcalEvent flags;
+// it prints nothing, so that records can be evaluated on several threads. ll
+// accumulates in extended precision.
 struct FitcalContext {
   int rsptyp = RSP_AMOUNT;
   int np6 = 0;           // coefficients besides the constant that enter eta
   int iter = 0;          // iteration number
   double trace = 0.0;    // trace threshold B (0: no trace replacement)
   double nuw = 1.0;      // dispersion used for the conditional expectations
-  int warnings = 0;      // trace-warning counter of the pass
 };
-int fitcal(const Array1<double>& beta, FitcalContext& ctx, DesignIO& io, RecordStore& store, std::int64_t n,
-           DesignRecord& rec, long double& ll, double& mu, double& eta);
+enum FitcalEvent : unsigned {
+  FITCAL_ZERO_ONE = 1,        // fitted probability exactly 0 or 1
+  FITCAL_TRACE_SET = 2,       // y was a trace value and has been replaced
+  FITCAL_TRACE_HIGH = 4,      // ... by just below the threshold (expectation above it)
+  FITCAL_TRACE_NEGATIVE = 8,  // ... by a hundredth of the threshold (expectation not positive)
+};
+unsigned fitcal(const double* beta, const FitcalContext& ctx, const double* x, double& y, long double& ll, double& mu,
+                double& eta);
+
+// The messages of a pass: a fitted probability of 0 or 1 (which ends the run), and
+// the two warnings about replaced trace values.
+[[noreturn]] void fitted_zero_one();
+void trace_warning(unsigned event);
 
 // Parabolic interpolation on the bracket (x0,y0), (x1,y1), (x2,y2): returns the
 // length at the vertex and updates the bracket (x2 receives the new length).

@@ -14,8 +14,10 @@
 #include "files.hpp"
 #include "fixed_format.hpp"
 #include "fixed_parse.hpp"
+#include "design_pass.hpp"
 #include "iwls.hpp"
 #include "nlcurv.hpp"
+#include "ordered_chunks.hpp"
 #include "run_exit.hpp"
 
 namespace rg {
@@ -105,7 +107,8 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
   TextOut& res = chans.output(chres);
   RecordStore& design = chans.store(chdes);
   RecordStore& fitted = chans.store(chfit);
-  DesignIO io(m);
+  DesignPass pass(design, m, nrec, pass_threads());
+  PassResult sums;
   IwlsResult out;
 
   const int n = m + 1;  // order of the work matrices; parameter j sits in row j + 1
@@ -154,14 +157,12 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
     phi = Array1<double>(1, n);
   }
   Array1<double> xwz(1, n), score(1, n), sqdiag(1, n), betaold(1, n), step(1, n), sol(1, n);
-  std::array<double, MAXPAR + 1> dayscore{};
   double x0 = 0.0, x1 = 1.0, x2 = 1.0, y0 = 0.0, y1 = 0.0, y2 = 0.0;  // step bracket; x2 is the step length
   double maxscore = 0.0, deviance = 0.0;
   int maxpos = 1;
   std::int64_t ndays = 0;
   int passes = 0;
   std::vector<std::string> block;
-  DesignRecord rec;
   FitcalContext ctx;
   ctx.rsptyp = rsptyp;
   ctx.np6 = np6;
@@ -170,84 +171,47 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
   for (;;) {
     // --- One pass over the design store at the current beta.
     if (r == 0) llprev = llbest = ll;
-    long double llsum = 0.0L;
     ndays = 0;
-    SequentialStore* scores = chscore != 0 ? &chans.sequential(chscore) : nullptr;
-    if (scores) scores->rewind();
     if (trace > 0.0 || k == 0) slogy = 0.0L;
     // The gamma information does not change between passes, but a pass that stopped
     // before factorising it leaves it to be formed again.
     rebuild = !(passes >= 1 && rsptyp == RSP_AMOUNT && !nonlinear) || !factored;
-    for (int j = 1; j <= n; ++j) xwz(j) = score(j) = 0.0;
-    std::fill(dayscore.begin(), dayscore.end(), 0.0);
     if (rebuild) {
       a.fill(0.0);
       factored = false;
     }
     if (!final) chkmdl(model, attnam, 2, rsptyp, chres);
     record = final || std::fabs(delta) < 100.0 * tau || (maxit >= 0 && k >= maxit);
-    long double psum = 0.0L;
     ctx.iter = k;
     ctx.nuw = nuw;
-    ctx.warnings = 0;
-    int cury = 0, curm = 0, curd = 0;
-    bool failed = false;
-    for (std::int64_t rn = 1; rn <= nrec; ++rn) {
-      double mu = 0.0, eta = 0.0;
-      if (fitcal(beta, ctx, io, design, rn, rec, llsum, mu, eta) == 1) {
-        failed = true;
-        break;
-      }
-      double w, q;
-      if (rsptyp == RSP_OCCURRENCE) {
-        w = mu * (1.0 - mu);
-        q = (rec.y - mu) / w;
-      } else {
-        w = 1.0;
-        q = (rec.y - mu) / mu;
-        psum += q * q;
-        if (k == 0 || trace > 0.0) slogy += std::log(rec.y);
-      }
-      double z = eta + q;
-      for (int j = np6 + 1; j <= np7; ++j) z += beta(j) * rec.x[static_cast<std::size_t>(j)];
-      const double* x = rec.x.data();
-      for (int j = 0; j <= m; ++j) {
-        xwz(j + 1) += w * z * x[j];
-        score(j + 1) += w * q * x[j];
-      }
-      if (rebuild) {
-        for (int l = 0; l <= m; ++l) {
-          double wxl = w * x[l];
-          if (wxl == 0.0) continue;
-          double* col = &a(1, l + 1);
-          for (int j = 0; j <= l; ++j) col[j] += wxl * x[j];
-        }
-      }
-      if (record) {
-        FittedRecord fr{rec.site, rec.yy, rec.mm, rec.dd, rec.y, mu, eta};
-        if (!write_fitted(fitted, rn, fr)) scratch_full();
-        if (scores) {
-          if (rn == 1) {
-            cury = rec.yy;
-            curm = rec.mm;
-            curd = rec.dd;
-          }
-          if (rec.yy != cury || rec.mm != curm || rec.dd != curd) {
-            if (!scores->write(dayscore.data(), sizeof(double) * static_cast<std::size_t>(n))) scratch_full();
-            ++ndays;
-            std::fill(dayscore.begin(), dayscore.end(), 0.0);
-            cury = rec.yy;
-            curm = rec.mm;
-            curd = rec.dd;
-          }
-          for (int j = 0; j <= m; ++j) dayscore[static_cast<std::size_t>(j)] += w * q * x[j];
-        }
-      }
+    PassRequest req;
+    req.ctx = ctx;
+    req.np7 = np7;
+    req.information = rebuild;
+    req.logy = rsptyp == RSP_AMOUNT && (k == 0 || trace > 0.0);
+    pass.run(req, beta, sums, record ? &fitted : nullptr,
+             record && chscore != 0 ? &chans.sequential(chscore) : nullptr);
+    // The warnings of the pass, in the order of the records that first gave them.
+    if (sums.trace_high_at != 0 && (sums.trace_negative_at == 0 || sums.trace_high_at < sums.trace_negative_at)) {
+      trace_warning(FITCAL_TRACE_HIGH);
+      if (sums.trace_negative_at != 0) trace_warning(FITCAL_TRACE_NEGATIVE);
+    } else if (sums.trace_negative_at != 0) {
+      trace_warning(FITCAL_TRACE_NEGATIVE);
+      if (sums.trace_high_at != 0) trace_warning(FITCAL_TRACE_HIGH);
     }
-    if (!failed && record && scores && nrec > 0) {
-      if (!scores->write(dayscore.data(), sizeof(double) * static_cast<std::size_t>(n))) scratch_full();
-      ++ndays;
+    const bool failed = sums.zero_one_at != 0;
+    if (failed && k == 0) fitted_zero_one();
+    for (int j = 1; j <= n; ++j) {
+      xwz(j) = sums.xwz[static_cast<std::size_t>(j - 1)];
+      score(j) = sums.score[static_cast<std::size_t>(j - 1)];
     }
+    if (rebuild)
+      for (int l = 1; l <= n; ++l)
+        for (int j = 1; j <= l; ++j)
+          a(j, l) = sums.info[static_cast<std::size_t>(l - 1) * static_cast<std::size_t>(n) + static_cast<std::size_t>(j - 1)];
+    if (record) ndays = sums.ndays;
+    long double llsum = sums.ll, psum = sums.pearson;
+    if (req.logy) slogy = sums.logy;
     ++passes;
     ll = static_cast<double>(llsum);
     pearson = static_cast<double>(psum);
@@ -354,13 +318,7 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
     if (ll > llbest || r == MAXRED || k <= 1) {
       // A pass cut short by a fitted probability of 0 or 1 left no usable system to
       // solve: the fit cannot go on from that point.
-      if (failed) {
-        con.blank();
-        con.line("     ****WARNING**** Current parameter estimates yield a fitted");
-        con.line("     probability of either 0 or 1 (to machine precision). This isn't going ");
-        con.line("     to converge - I'm bailing out. Try different starting values.");
-        end_run(1);
-      }
+      if (failed) fitted_zero_one();
       x0 = 0.0;
       x1 = 1.0;
       x2 = 1.0;
@@ -479,16 +437,15 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
       bstar(i - 1) = beta(i - 1) + s;
     }
     con.line(" Computing dependence-adjusted likelihood ratio ...");
-    FitcalContext star;
-    star.rsptyp = rsptyp;
-    star.np6 = np6;
-    star.iter = k + 1;
-    star.trace = 0.0;
-    long double llacc = 0.0L;
-    for (std::int64_t rn = 1; rn <= nrec; ++rn) {
-      double mu = 0.0, eta = 0.0;
-      fitcal(bstar, star, io, design, rn, rec, llacc, mu, eta);
-    }
+    PassRequest star;
+    star.ctx.rsptyp = rsptyp;
+    star.ctx.np6 = np6;
+    star.ctx.iter = k + 1;
+    star.ctx.trace = 0.0;
+    star.sums = false;
+    star.stop_at_zero_one = false;
+    pass.run(star, bstar, sums);
+    long double llacc = sums.ll;
     double llstar = static_cast<double>(llacc);
     if (rsptyp == RSP_AMOUNT) {
       double nustar = model.nu;

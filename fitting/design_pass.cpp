@@ -1,0 +1,256 @@
+#include "design_pass.hpp"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include "files.hpp"
+#include "ordered_chunks.hpp"
+#include "stores.hpp"
+
+namespace rg {
+
+// A chunk's buffers and partial results, reused from chunk to chunk.
+struct DesignPass::Slot {
+  std::vector<unsigned char> in;   // the chunk's design records as stored
+  std::vector<unsigned char> out;  // its fitted-value records (padding stays zero)
+  PassResult part;
+  std::vector<std::int64_t> run_date;  // runs of records of one date, in order
+  std::vector<double> run_score;       // (m+1) score sums per run
+  // The current block of records by column: design column j at xs[j * BLOCK], and
+  // the weights w, w z and w q of the step's sums.
+  std::vector<double> xs, w, wz, wq, wx;
+  bool read_error = false, write_error = false;
+};
+
+namespace {
+
+constexpr std::size_t FITTED_BYTES = 40;  // site, date, observed, fitted mean, linear predictor
+
+void clear_sums(PassResult& r, int n) {
+  r.ll = r.pearson = r.logy = 0.0L;
+  r.xwz.assign(static_cast<std::size_t>(n), 0.0);
+  r.score.assign(static_cast<std::size_t>(n), 0.0);
+  r.info.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), 0.0);
+  r.zero_one_at = r.trace_high_at = r.trace_negative_at = 0;
+  r.ndays = 0;
+}
+
+std::int64_t first_of(std::int64_t a, std::int64_t b) { return a == 0 ? b : (b == 0 ? a : std::min(a, b)); }
+
+// Records whose sums are formed together: the sums over a block are dot products of
+// columns, which run at full speed where adding each record's outer product to the
+// matrix would load and store the whole triangle for every record.
+constexpr int BLOCK = 64;
+
+// A dot product over a block (nb a multiple of 4) in four interleaved partial sums,
+// a fixed order that the compiler can keep in vector registers.
+double dot(const double* a, const double* b, int nb) {
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  for (int i = 0; i < nb; i += 4) {
+    s0 += a[i] * b[i];
+    s1 += a[i + 1] * b[i + 1];
+    s2 += a[i + 2] * b[i + 2];
+    s3 += a[i + 3] * b[i + 3];
+  }
+  return (s0 + s1) + (s2 + s3);
+}
+
+}  // namespace
+
+DesignPass::DesignPass(RecordStore& design, int m, std::int64_t nrec, int threads)
+    : design_(design), m_(m), nrec_(nrec), threads_(std::max(threads, 1)) {
+  slots_.resize(static_cast<std::size_t>(chunk_slots(threads_)));
+}
+
+DesignPass::~DesignPass() = default;
+
+void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassResult& out, RecordStore* fitted,
+                     SequentialStore* scores) {
+  const int m = m_, n = m + 1;
+  const int np6 = req.ctx.np6, np7 = req.np7;
+  const bool occurrence = req.ctx.rsptyp == RSP_OCCURRENCE;
+  const bool record = fitted != nullptr;
+  const std::size_t len = design_.record_length();
+  std::array<double, MAXPAR + 1> b{};
+  for (int j = 0; j <= m; ++j) b[static_cast<std::size_t>(j)] = beta(j);
+
+  clear_sums(out, n);
+  if (!design_.settle(nrec_) || (record && !fitted->settle(nrec_))) scratch_full();
+  const std::int64_t nchunks = (nrec_ + CHUNK - 1) / CHUNK;
+  std::atomic<bool> stopped{false};  // a fitted 0 or 1 has ended the pass
+
+  auto work = [&](std::int64_t c, int s) {
+    Slot& slot = slots_[static_cast<std::size_t>(s)];
+    PassResult& p = slot.part;
+    clear_sums(p, req.sums ? n : 0);
+    slot.run_date.clear();
+    slot.run_score.clear();
+    slot.read_error = slot.write_error = false;
+    if (stopped.load(std::memory_order_relaxed)) return;
+    const std::int64_t first = c * CHUNK + 1;
+    const std::int64_t count = std::min(CHUNK, nrec_ - c * CHUNK);
+    slot.in.resize(static_cast<std::size_t>(CHUNK) * len);
+    if (!design_.read_run(first, count, slot.in.data())) {
+      slot.read_error = true;
+      return;
+    }
+    if (record) slot.out.resize(static_cast<std::size_t>(CHUNK) * FITTED_RECORD_LENGTH, 0);
+    bool modified = false;
+    std::array<double, MAXPAR + 1> x{};
+    x[0] = 1.0;
+    slot.xs.resize(static_cast<std::size_t>(n) * BLOCK);
+    for (auto* v : {&slot.w, &slot.wz, &slot.wq, &slot.wx}) v->resize(BLOCK);
+    double* xs = slot.xs.data();
+    // Adds the first nb records of the block to the sums, padded with zero weights to
+    // a multiple of 4.
+    auto add_block = [&](int nb) {
+      for (; nb % 4 != 0; ++nb) {
+        slot.w[static_cast<std::size_t>(nb)] = slot.wz[static_cast<std::size_t>(nb)] =
+            slot.wq[static_cast<std::size_t>(nb)] = 0.0;
+        for (int j = 0; j < n; ++j) xs[j * BLOCK + nb] = 0.0;
+      }
+      for (int j = 0; j < n; ++j) {
+        p.xwz[static_cast<std::size_t>(j)] += dot(slot.wz.data(), xs + j * BLOCK, nb);
+        p.score[static_cast<std::size_t>(j)] += dot(slot.wq.data(), xs + j * BLOCK, nb);
+      }
+      if (!req.information) return;
+      double* wx = slot.wx.data();
+      for (int l = 0; l < n; ++l) {
+        for (int k = 0; k < nb; ++k) wx[k] = slot.w[static_cast<std::size_t>(k)] * xs[l * BLOCK + k];
+        double* col = p.info.data() + static_cast<std::size_t>(l) * static_cast<std::size_t>(n);
+        for (int j = 0; j <= l; ++j) col[j] += dot(wx, xs + j * BLOCK, nb);
+      }
+    };
+    int inblock = 0;
+    for (std::int64_t i = 0; i < count; ++i) {
+      unsigned char* at = slot.in.data() + static_cast<std::size_t>(i) * len;
+      double y;
+      std::memcpy(&y, at + 16, 8);
+      if (m > 0) std::memcpy(&x[1], at + 24, 8 * static_cast<std::size_t>(m));
+      double mu = 0.0, eta = 0.0;
+      const unsigned events = fitcal(b.data(), req.ctx, x.data(), y, p.ll, mu, eta);
+      if (events != 0) {
+        const std::int64_t rn = first + i;
+        if (events & FITCAL_ZERO_ONE) {
+          if (p.zero_one_at == 0) p.zero_one_at = rn;
+          if (req.stop_at_zero_one) {
+            stopped = true;
+            return;
+          }
+        }
+        if ((events & FITCAL_TRACE_HIGH) && p.trace_high_at == 0) p.trace_high_at = rn;
+        if ((events & FITCAL_TRACE_NEGATIVE) && p.trace_negative_at == 0) p.trace_negative_at = rn;
+        if (events & FITCAL_TRACE_SET) {
+          std::memcpy(at + 16, &y, 8);
+          modified = true;
+        }
+      }
+      if (!req.sums) continue;
+      double w, q;
+      if (occurrence) {
+        w = mu * (1.0 - mu);
+        q = (y - mu) / w;
+      } else {
+        w = 1.0;
+        q = (y - mu) / mu;
+        p.pearson += q * q;
+        if (req.logy) p.logy += std::log(y);
+      }
+      double z = eta + q;
+      for (int j = np6 + 1; j <= np7; ++j) z += b[static_cast<std::size_t>(j)] * x[static_cast<std::size_t>(j)];
+      const double wq = w * q;
+      slot.w[static_cast<std::size_t>(inblock)] = w;
+      slot.wz[static_cast<std::size_t>(inblock)] = w * z;
+      slot.wq[static_cast<std::size_t>(inblock)] = wq;
+      for (int j = 0; j < n; ++j) xs[j * BLOCK + inblock] = x[static_cast<std::size_t>(j)];
+      if (++inblock == BLOCK) {
+        add_block(BLOCK);
+        inblock = 0;
+      }
+      if (record) {
+        unsigned char* f = slot.out.data() + static_cast<std::size_t>(i) * FITTED_RECORD_LENGTH;
+        std::memcpy(f, at, 16);  // site and date
+        const double v[3] = {y, mu, eta};
+        std::memcpy(f + 16, v, 24);
+        if (scores) {
+          std::int32_t d[3];
+          std::memcpy(d, at + 4, 12);
+          const std::int64_t date = static_cast<std::int64_t>(d[0]) * 10000 + d[1] * 100 + d[2];
+          if (slot.run_date.empty() || slot.run_date.back() != date) {
+            slot.run_date.push_back(date);
+            slot.run_score.resize(slot.run_score.size() + static_cast<std::size_t>(n), 0.0);
+          }
+          double* u = slot.run_score.data() + slot.run_score.size() - static_cast<std::size_t>(n);
+          for (int j = 0; j < n; ++j) u[j] += wq * x[static_cast<std::size_t>(j)];
+        }
+      }
+    }
+    if (req.sums && inblock > 0) add_block(inblock);
+    if (modified && !design_.write_run(first, count, slot.in.data())) slot.write_error = true;
+    if (record && !fitted->write_run(first, count, slot.out.data())) slot.write_error = true;
+  };
+
+  // The date of the score vector not yet written, and its sums.
+  std::int64_t open_date = -1;
+  std::vector<double> open(static_cast<std::size_t>(n), 0.0);
+  bool read_error = false, write_error = false, ended = false;
+  auto fold = [&](std::int64_t, int s) {
+    Slot& slot = slots_[static_cast<std::size_t>(s)];
+    if (ended) return;
+    read_error = read_error || slot.read_error;
+    write_error = write_error || slot.write_error;
+    const PassResult& p = slot.part;
+    out.ll += p.ll;
+    out.trace_high_at = first_of(out.trace_high_at, p.trace_high_at);
+    out.trace_negative_at = first_of(out.trace_negative_at, p.trace_negative_at);
+    if (p.zero_one_at != 0 && out.zero_one_at == 0) {
+      out.zero_one_at = p.zero_one_at;
+      // What follows a pass ended by a fitted 0 or 1 is not used.
+      if (req.stop_at_zero_one) ended = true;
+    }
+    if (!req.sums) return;
+    out.pearson += p.pearson;
+    out.logy += p.logy;
+    for (int j = 0; j < n; ++j) {
+      out.xwz[static_cast<std::size_t>(j)] += p.xwz[static_cast<std::size_t>(j)];
+      out.score[static_cast<std::size_t>(j)] += p.score[static_cast<std::size_t>(j)];
+    }
+    if (req.information)
+      for (int l = 0; l < n; ++l)
+        for (int j = 0; j <= l; ++j) {
+          const std::size_t k = static_cast<std::size_t>(l) * static_cast<std::size_t>(n) + static_cast<std::size_t>(j);
+          out.info[k] += p.info[k];
+        }
+    for (std::size_t r = 0; r < slot.run_date.size(); ++r) {
+      const double* u = slot.run_score.data() + r * static_cast<std::size_t>(n);
+      if (slot.run_date[r] != open_date) {
+        if (open_date != -1) {
+          if (!scores->write(open.data(), sizeof(double) * open.size())) write_error = true;
+          ++out.ndays;
+        }
+        open_date = slot.run_date[r];
+        std::fill(open.begin(), open.end(), 0.0);
+      }
+      for (int j = 0; j < n; ++j) open[static_cast<std::size_t>(j)] += u[j];
+    }
+  };
+
+  if (scores) scores->rewind();
+  for_chunks_in_order(nchunks, threads_, work, fold);
+  if (!ended && open_date != -1) {
+    if (!scores->write(open.data(), sizeof(double) * open.size())) write_error = true;
+    ++out.ndays;
+  }
+  if (read_error) store_read_failure(design_, "FITCAL");
+  if (write_error) scratch_full();
+  if (record && !ended) fitted->written_upto(nrec_);
+  if (!req.sums) {
+    out.xwz.assign(static_cast<std::size_t>(n), 0.0);
+    out.score.assign(static_cast<std::size_t>(n), 0.0);
+  }
+}
+
+}  // namespace rg
