@@ -72,13 +72,13 @@ double residual(int model, int restyp, double y, double mu) {
   }
 }
 
-// Pairwise sums over common days, accumulated day by day. For a pair i != j,
-// sum(i, j) and sq(i, j) hold the sums of v_i and v_i^2 over the pair's common days
-// and sum(j, i), sq(j, i) those of v_j; cross and n are kept for i <= j.
+// Pairwise sums over common days, accumulated day by day. For a pair i <= j the
+// sums of v_i v_j, the count, and the sums of v_i, v_i^2, v_j and v_j^2 over the
+// pair's common days lie together, in a row of i's pairs, so that a day's update
+// walks through memory instead of visiting four tables.
 class PairSums {
  public:
-  explicit PairSums(int nsites)
-      : n_(nsites), cross_(size()), cnt_(size()), sum_(size()), sq_(size()), day_(static_cast<std::size_t>(n_)) {
+  explicit PairSums(int nsites) : n_(nsites), pair_(size()), day_(static_cast<std::size_t>(n_)) {
     present_.reserve(static_cast<std::size_t>(n_));
     clear_day();
   }
@@ -94,21 +94,21 @@ class PairSums {
     for (std::size_t a = 0; a < m; ++a) {
       const int i = present_[a];
       const double vi = day_[static_cast<std::size_t>(i)];
-      const std::size_t ii = at(i, i);
-      cross_[ii] += vi * vi;
-      cnt_[ii] += 1.0;
-      sum_[ii] += vi;
-      sq_[ii] += vi * vi;
+      Pair& d = pair_[at(i, i)];
+      d.cross += vi * vi;
+      d.cnt += 1.0;
+      d.sum_i += vi;
+      d.sq_i += vi * vi;
       for (std::size_t b = a + 1; b < m; ++b) {
         const int j = present_[b];
         const double vj = day_[static_cast<std::size_t>(j)];
-        const std::size_t ij = at(i, j), ji = at(j, i);
-        cross_[ij] += vi * vj;
-        cnt_[ij] += 1.0;
-        sum_[ij] += vi;
-        sq_[ij] += vi * vi;
-        sum_[ji] += vj;
-        sq_[ji] += vj * vj;
+        Pair& p = pair_[at(i, j)];
+        p.cross += vi * vj;
+        p.cnt += 1.0;
+        p.sum_i += vi;
+        p.sq_i += vi * vi;
+        p.sum_j += vj;
+        p.sq_j += vj * vj;
       }
     }
     for (int i : present_) day_[static_cast<std::size_t>(i)] = MISSING_VALUE;
@@ -116,36 +116,42 @@ class PairSums {
 
   // The statistic of pair i <= j (1-based) and its count.
   void result(int i, int j, int deptyp, double& stat, double& count) const {
-    const std::size_t ij = at(i - 1, j - 1), ji = at(j - 1, i - 1);
-    count = cnt_[ij];
+    const Pair& p = pair_[at(i - 1, j - 1)];
+    count = p.cnt;
     if (count <= 0.0) {
       stat = CORMIS;
       return;
     }
-    const double mean_product = cross_[ij] / count;
+    const double mean_product = p.cross / count;
     if (deptyp == DEP_MEANPRODUCT) {
       stat = mean_product;
       return;
     }
-    const double mi = sum_[ij] / count, mj = sum_[ji] / count;
+    const double si = p.sum_i, qi = p.sq_i;
+    const double sj = i == j ? si : p.sum_j, qj = i == j ? qi : p.sq_j;
+    const double mi = si / count, mj = sj / count;
     const double cov = mean_product - mi * mj;
     if (deptyp == DEP_COVARIANCE) {
       stat = cov;
       return;
     }
-    const double vi = sq_[ij] / count - mi * mi, vj = sq_[ji] / count - mj * mj;
+    const double vi = qi / count - mi * mi, vj = qj / count - mj * mj;
     if (i == j) stat = 1.0;
     else if (vi <= VARMIN || vj <= VARMIN) stat = 0.0;
     else stat = cov / std::sqrt(vi * vj);
   }
 
  private:
+  struct Pair {
+    double cross = 0.0, cnt = 0.0, sum_i = 0.0, sq_i = 0.0, sum_j = 0.0, sq_j = 0.0;
+  };
   std::size_t size() const { return static_cast<std::size_t>(n_) * static_cast<std::size_t>(n_); }
   std::size_t at(int i, int j) const { return static_cast<std::size_t>(i) * static_cast<std::size_t>(n_) + static_cast<std::size_t>(j); }
   void clear_day() { std::fill(day_.begin(), day_.end(), MISSING_VALUE); }
 
   int n_;
-  std::vector<double> cross_, cnt_, sum_, sq_, day_;
+  std::vector<Pair> pair_;
+  std::vector<double> day_;
   std::vector<int> present_;
 };
 

@@ -14,7 +14,8 @@ namespace rg {
 
 // A chunk's buffers and partial results, reused from chunk to chunk.
 struct DesignPass::Slot {
-  std::vector<unsigned char> in;   // the chunk's design records as stored
+  std::vector<unsigned char> in;   // the chunk's design records, copied when they may change
+  SharedView view;                 // ... or read in place
   std::vector<unsigned char> out;  // its fitted-value records (padding stays zero)
   PassResult part;
   std::vector<std::int64_t> run_date;  // runs of records of one date, in order
@@ -62,7 +63,7 @@ double dot(const double* a, const double* b, int nb) {
 
 DesignPass::DesignPass(RecordStore& design, int m, std::int64_t nrec, int threads)
     : design_(design), m_(m), nrec_(nrec), threads_(std::max(threads, 1)) {
-  slots_.resize(static_cast<std::size_t>(chunk_slots(threads_)));
+  slots_ = std::make_unique<Slot[]>(static_cast<std::size_t>(chunk_slots(threads_)));
 }
 
 DesignPass::~DesignPass() = default;
@@ -92,11 +93,14 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
     if (stopped.load(std::memory_order_relaxed)) return;
     const std::int64_t first = c * CHUNK + 1;
     const std::int64_t count = std::min(CHUNK, nrec_ - c * CHUNK);
-    slot.in.resize(static_cast<std::size_t>(CHUNK) * len);
-    if (!design_.read_run(first, count, slot.in.data())) {
+    // Trace values are replaced in a copy of the records, which is written back.
+    const bool copy = req.ctx.trace > 0.0;
+    if (copy) slot.in.resize(static_cast<std::size_t>(CHUNK) * len);
+    if (copy ? !design_.read_run(first, count, slot.in.data()) : !design_.view_run(first, count, slot.view)) {
       slot.read_error = true;
       return;
     }
+    const unsigned char* base = copy ? slot.in.data() : slot.view.data();
     if (record) slot.out.resize(static_cast<std::size_t>(CHUNK) * FITTED_RECORD_LENGTH, 0);
     bool modified = false;
     std::array<double, MAXPAR + 1> x{};
@@ -126,7 +130,7 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
     };
     int inblock = 0;
     for (std::int64_t i = 0; i < count; ++i) {
-      unsigned char* at = slot.in.data() + static_cast<std::size_t>(i) * len;
+      const unsigned char* at = base + static_cast<std::size_t>(i) * len;
       double y;
       std::memcpy(&y, at + 16, 8);
       if (m > 0) std::memcpy(&x[1], at + 24, 8 * static_cast<std::size_t>(m));
@@ -144,7 +148,7 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
         if ((events & FITCAL_TRACE_HIGH) && p.trace_high_at == 0) p.trace_high_at = rn;
         if ((events & FITCAL_TRACE_NEGATIVE) && p.trace_negative_at == 0) p.trace_negative_at = rn;
         if (events & FITCAL_TRACE_SET) {
-          std::memcpy(at + 16, &y, 8);
+          std::memcpy(slot.in.data() + static_cast<std::size_t>(i) * len + 16, &y, 8);
           modified = true;
         }
       }
@@ -189,6 +193,7 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
       }
     }
     if (req.sums && inblock > 0) add_block(inblock);
+    slot.view.reset();
     if (modified && !design_.write_run(first, count, slot.in.data())) slot.write_error = true;
     if (record && !fitted->write_run(first, count, slot.out.data())) slot.write_error = true;
   };

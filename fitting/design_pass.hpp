@@ -6,6 +6,7 @@
 // sums, which are folded in chunk order, so the results do not depend on the number
 // of threads.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "iwls.hpp"
@@ -35,7 +36,7 @@ class DesignPass {
  public:
   // Records per chunk: enough work to hide the hand-over between threads, small
   // enough that every thread's buffers stay near a megabyte.
-  static constexpr std::int64_t CHUNK = 8192;
+  static constexpr std::int64_t CHUNK = 4096;
 
   DesignPass(RecordStore& design, int m, std::int64_t nrec, int threads);
   ~DesignPass();
@@ -56,7 +57,7 @@ class DesignPass {
   int m_;
   std::int64_t nrec_;
   int threads_;
-  std::vector<Slot> slots_;
+  std::unique_ptr<Slot[]> slots_;
 };
 
 }  // namespace rg

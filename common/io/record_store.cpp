@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <sys/types.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace rg {
@@ -12,8 +13,37 @@ BlockFile::BlockFile(std::size_t block_bytes) : file_(std::tmpfile()), block_(bl
   if (file_) std::setvbuf(file_, nullptr, _IONBF, 0);
 }
 
+void SharedView::reset() {
+  if (map_) ::munmap(map_, length_);
+  map_ = nullptr;
+  data_ = nullptr;
+  length_ = 0;
+}
+
 BlockFile::~BlockFile() {
+  if (mapping_) ::munmap(mapping_, mapped_);
   if (file_) std::fclose(file_);
+}
+
+const unsigned char* BlockFile::map(std::int64_t offset, std::size_t n, void*& mapping, std::size_t& length) const {
+  static const std::int64_t page = ::sysconf(_SC_PAGESIZE);
+  const std::int64_t start = offset / page * page;
+  length = static_cast<std::size_t>(offset - start) + n;
+  void* p = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, ::fileno(file_), static_cast<off_t>(start));
+  if (p == MAP_FAILED) {
+    mapping = nullptr;
+    return nullptr;
+  }
+  mapping = p;
+  return static_cast<const unsigned char*>(p) + (offset - start);
+}
+
+void BlockFile::own() {
+  if (!mapping_) return;
+  std::memcpy(block_.data(), bytes_, block_.size());
+  ::munmap(mapping_, mapped_);
+  mapping_ = nullptr;
+  bytes_ = block_.data();
 }
 
 bool BlockFile::flush() {
@@ -33,8 +63,21 @@ bool BlockFile::flush() {
 bool BlockFile::load(std::int64_t block) {
   if (block == current_) return true;
   if (!flush()) return false;
+  if (mapping_) {
+    ::munmap(mapping_, mapped_);
+    mapping_ = nullptr;
+  }
+  current_ = -1;
   auto bsize = static_cast<std::int64_t>(block_.size());
   std::int64_t start = block * bsize;
+  if (start + bsize <= on_disk_) {
+    if (const unsigned char* p = map(start, block_.size(), mapping_, mapped_)) {
+      bytes_ = const_cast<unsigned char*>(p);  // read only until own() replaces it
+      current_ = block;
+      return true;
+    }
+  }
+  bytes_ = block_.data();
   std::size_t got = 0;
   if (start < on_disk_) {
     auto want = static_cast<std::size_t>(std::min(bsize, on_disk_ - start));
@@ -50,15 +93,16 @@ bool BlockFile::load(std::int64_t block) {
 }
 
 template <class Copy>
-bool BlockFile::walk(std::int64_t offset, std::size_t n, Copy copy) {
+bool BlockFile::walk(std::int64_t offset, std::size_t n, bool writing, Copy copy) {
   auto bsize = static_cast<std::int64_t>(block_.size());
   std::size_t done = 0;
   while (done < n) {
     std::int64_t block = offset / bsize;
     if (!load(block)) return false;
+    if (writing) own();
     auto within = static_cast<std::size_t>(offset - block * bsize);
     std::size_t take = std::min(n - done, block_.size() - within);
-    copy(block_.data() + within, done, take);
+    copy(bytes_ + within, done, take);
     offset += static_cast<std::int64_t>(take);
     done += take;
   }
@@ -68,7 +112,7 @@ bool BlockFile::walk(std::int64_t offset, std::size_t n, Copy copy) {
 bool BlockFile::write_at(std::int64_t offset, const void* data, std::size_t n) {
   if (!file_) return false;
   auto src = static_cast<const unsigned char*>(data);
-  return walk(offset, n, [&](unsigned char* at, std::size_t done, std::size_t take) {
+  return walk(offset, n, true, [&](unsigned char* at, std::size_t done, std::size_t take) {
     std::memcpy(at, src + done, take);
     dirty_ = true;
     size_ = std::max(size_, offset + static_cast<std::int64_t>(done + take));
@@ -78,7 +122,7 @@ bool BlockFile::write_at(std::int64_t offset, const void* data, std::size_t n) {
 bool BlockFile::read_at(std::int64_t offset, void* data, std::size_t n) {
   if (!file_ || offset < 0 || offset + static_cast<std::int64_t>(n) > size_) return false;
   auto dst = static_cast<unsigned char*>(data);
-  return walk(offset, n, [&](const unsigned char* at, std::size_t done, std::size_t take) {
+  return walk(offset, n, false, [&](const unsigned char* at, std::size_t done, std::size_t take) {
     std::memcpy(dst + done, at, take);
   });
 }
@@ -89,7 +133,7 @@ const unsigned char* BlockFile::view(std::int64_t offset, std::size_t n) {
   std::int64_t block = offset / bsize;
   auto within = static_cast<std::size_t>(offset - block * bsize);
   if (within + n > block_.size() || !load(block)) return nullptr;
-  return block_.data() + within;
+  return bytes_ + within;
 }
 
 bool BlockFile::settle(std::int64_t reach) {
@@ -99,6 +143,7 @@ bool BlockFile::settle(std::int64_t reach) {
   resident_ = std::max(reach, size_) <= static_cast<std::int64_t>(block_.size());
   if (resident_) {
     if (!load(0)) return false;
+    own();
     dirty_ = true;
     return true;
   }
@@ -123,6 +168,17 @@ bool BlockFile::read_shared(std::int64_t offset, void* data, std::size_t n) {
     n -= static_cast<std::size_t>(got);
   }
   return true;
+}
+
+bool BlockFile::view_shared(std::int64_t offset, std::size_t n, SharedView& view) {
+  view.reset();
+  if (!file_ || offset < 0 || offset + static_cast<std::int64_t>(n) > size_) return false;
+  if (resident_) {
+    view.data_ = block_.data() + offset;
+    return true;
+  }
+  view.data_ = map(offset, n, view.map_, view.length_);
+  return view.data_ != nullptr;
 }
 
 bool BlockFile::write_shared(std::int64_t offset, const void* data, std::size_t n) {
@@ -176,6 +232,12 @@ bool RecordStore::read_run(std::int64_t first, std::int64_t count, void* data) {
   if (first < 1 || count < 0 || first + count - 1 > count_) return false;
   const auto len = static_cast<std::int64_t>(length_);
   return file_.read_shared((first - 1) * len, data, static_cast<std::size_t>(count * len));
+}
+
+bool RecordStore::view_run(std::int64_t first, std::int64_t count, SharedView& view) {
+  if (first < 1 || count < 0 || first + count - 1 > count_) return false;
+  const auto len = static_cast<std::int64_t>(length_);
+  return file_.view_shared((first - 1) * len, static_cast<std::size_t>(count * len), view);
 }
 
 bool RecordStore::write_run(std::int64_t first, std::int64_t count, const void* data) {

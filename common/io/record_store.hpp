@@ -1,13 +1,32 @@
 #pragma once
 // Anonymous scratch stores that vanish when closed. A fit streams them many times,
 // so all access goes through one large in-memory block over a temporary file:
-// consecutive records cost a memory copy, and only whole blocks touch the disk.
+// consecutive records cost a memory copy, and only whole blocks touch the disk. A
+// block that lies wholly in the file is read in place through a mapping of the file,
+// since copying from the system's file cache costs more than the pass's arithmetic.
 #include <cstddef>
 #include <cstdio>
 #include <cstdint>
 #include <vector>
 
 namespace rg {
+
+// Bytes of a file in place for reading, held until destroyed or reset.
+class SharedView {
+ public:
+  SharedView() = default;
+  ~SharedView() { reset(); }
+  SharedView(const SharedView&) = delete;
+  SharedView& operator=(const SharedView&) = delete;
+  const unsigned char* data() const { return data_; }
+  void reset();
+
+ private:
+  friend class BlockFile;
+  const unsigned char* data_ = nullptr;
+  void* map_ = nullptr;  // the mapping, when the bytes are not in the block in memory
+  std::size_t length_ = 0;
+};
 
 class BlockFile {
  public:
@@ -36,18 +55,27 @@ class BlockFile {
   // written by write_shared reach.
   bool settle(std::int64_t reach);
   bool read_shared(std::int64_t offset, void* data, std::size_t n);
+  bool view_shared(std::int64_t offset, std::size_t n, SharedView& view);
   bool write_shared(std::int64_t offset, const void* data, std::size_t n);
   void grow(std::int64_t size);
 
  private:
   bool load(std::int64_t block);
-  // Visits the block pieces of a byte range: copy(block bytes, bytes done, length).
+  // Maps n bytes of the file from offset; null when the system refuses.
+  const unsigned char* map(std::int64_t offset, std::size_t n, void*& mapping, std::size_t& length) const;
+  // Turns a mapped block into the block's own copy, before it is written.
+  void own();
+  // Visits the block pieces of a byte range: copy(block bytes, bytes done, length);
+  // a writing visit gets the block's own copy.
   template <class Copy>
-  bool walk(std::int64_t offset, std::size_t n, Copy copy);
+  bool walk(std::int64_t offset, std::size_t n, bool writing, Copy copy);
   bool flush();
 
   std::FILE* file_ = nullptr;
   std::vector<unsigned char> block_;
+  unsigned char* bytes_ = nullptr;  // the current block: block_, or within the mapping
+  void* mapping_ = nullptr;         // the file mapped for the current block, if it is
+  std::size_t mapped_ = 0;
   std::int64_t current_ = -1;  // index of the block in memory
   bool dirty_ = false;
   std::int64_t size_ = 0;      // bytes written so far (logical end)
@@ -80,6 +108,7 @@ class RecordStore {
   // highest record number written that way.
   bool settle(std::int64_t records) { return file_.settle(records * static_cast<std::int64_t>(length_)); }
   bool read_run(std::int64_t first, std::int64_t count, void* data);
+  bool view_run(std::int64_t first, std::int64_t count, SharedView& view);
   bool write_run(std::int64_t first, std::int64_t count, const void* data);
   void written_upto(std::int64_t last);
 
