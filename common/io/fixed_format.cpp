@@ -71,46 +71,80 @@ std::string fmt_e(double v, int w, int d) {
   return right(s, w);
 }
 
-void append_i(std::string& s, long long v, int w) {
-  char buf[24];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  const int n = static_cast<int>(r.ptr - buf);
-  if (n > w) s.append(static_cast<std::size_t>(w > 0 ? w : 0), '*');
-  else s.append(static_cast<std::size_t>(w - n), ' ').append(buf, static_cast<std::size_t>(n));
-}
-
 namespace {
 
 constexpr double POW10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 constexpr std::uint64_t IPOW10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
 
-// v with d decimals (1 <= d <= 9) as printf writes it, when one multiplication
-// settles the rounding. Below 2^50 every half is an exact double and rounding is
-// monotonic, so the scaled value x = |v| * 10^d lies on the same side of every half
-// as the exact product, or on the half itself: only then is the rounding in doubt.
-// Returns the number of characters written to buf, 0 when it cannot decide (then
-// the full conversion must).
-int fixed_fast(double v, int d, char* buf) {
+// |v| * 10^d rounded to an integer as printf rounds it (1 <= d <= 9), when one
+// multiplication settles the rounding. Below 2^50 every half is an exact double and
+// rounding is monotonic, so the scaled value x lies on the same side of every half
+// as the exact product, or on the half itself: only then is the rounding in doubt,
+// and the answer is false (the full conversion must decide).
+bool scaled_fast(double v, int d, std::uint64_t& n) {
   const double x = std::fabs(v) * POW10[d];
-  if (!(x < 0x1p50)) return 0;
+  if (!(x < 0x1p50)) return false;
   const double whole = std::floor(x);
   const double frac = x - whole;  // exact
-  if (frac == 0.5) return 0;
-  const std::uint64_t n = static_cast<std::uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
-  const std::uint64_t scale = IPOW10[d];
-  char* p = buf;
-  if (std::signbit(v)) *p++ = '-';
-  p = std::to_chars(p, p + 24, n / scale).ptr;
-  *p++ = '.';
-  std::uint64_t f = n % scale;
-  for (int k = d - 1; k >= 0; --k) {
-    p[k] = static_cast<char>('0' + f % 10);
-    f /= 10;
+  if (frac == 0.5) return false;
+  n = static_cast<std::uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
+  return true;
+}
+
+// Number of decimal digits of u.
+int digit_count(std::uint64_t u) {
+  int n = 1;
+  for (; u >= 10; u /= 10) ++n;
+  return n;
+}
+
+// Writes the digits of u to end on the left of p; returns the first one written.
+char* digits_before(char* p, std::uint64_t u) {
+  do {
+    *--p = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u != 0);
+  return p;
+}
+
+// Appends w blanks, returning the end of them, for a field written right to left into
+// the line itself (no digits made elsewhere and copied).
+char* blank_field(std::string& s, int w) {
+  s.append(static_cast<std::size_t>(w), ' ');
+  return s.data() + s.size();
+}
+
+// Appends the field of the rounded value n / 10^d.
+void append_scaled(std::string& s, bool negative, std::uint64_t n, int w, int d) {
+  const std::uint64_t whole = n / IPOW10[d], frac = n % IPOW10[d];
+  int len = (negative ? 1 : 0) + digit_count(whole) + 1 + d;
+  // "0.500" may print as ".500" and "-0.500" as "-.500" in a narrow field.
+  const bool drop_zero = len > w && whole == 0;
+  if (drop_zero) --len;
+  if (len > w) {
+    s.append(static_cast<std::size_t>(w), '*');
+    return;
   }
-  return static_cast<int>(p + d - buf);
+  char* p = blank_field(s, w);
+  char* point = p - d - 1;
+  std::fill(point + 1, digits_before(p, frac), '0');  // leading zeros of the decimals
+  *point = '.';
+  p = drop_zero ? point : digits_before(point, whole);
+  if (negative) *--p = '-';
 }
 
 }  // namespace
+
+void append_i(std::string& s, long long v, int w) {
+  const bool negative = v < 0;
+  const std::uint64_t u = negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+  if ((negative ? 1 : 0) + digit_count(u) > w) {
+    s.append(static_cast<std::size_t>(w > 0 ? w : 0), '*');
+    return;
+  }
+  char* p = digits_before(blank_field(s, w), u);
+  if (negative) *--p = '-';
+}
 
 void append_f(std::string& s, double v, int w, int d) {
   // Fields of up to 30 characters take the fast paths: the rounding of one
@@ -120,12 +154,16 @@ void append_f(std::string& s, double v, int w, int d) {
     s += fmt_f(v, w, d);
     return;
   }
+  if (w <= 0) return;
+  if (std::uint64_t n; d <= 9 && scaled_fast(v, d, n)) {
+    append_scaled(s, std::signbit(v), n, w, d);
+    return;
+  }
   char buf[64];
   char* b = buf;
-  int n = d <= 9 ? fixed_fast(v, d, buf) : 0;
-  if (n == 0) n = static_cast<int>(std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, d).ptr - buf);
+  int n = static_cast<int>(std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, d).ptr - buf);
   if (n > w) {
-    // "0.500" may print as ".500" and "-0.500" as "-.500" in a narrow field.
+    // As above: the leading zero gives way in a narrow field.
     if (n >= 2 && b[0] == '0' && b[1] == '.') {
       ++b;
       --n;
@@ -135,7 +173,7 @@ void append_f(std::string& s, double v, int w, int d) {
       --n;
     }
   }
-  if (n > w) s.append(static_cast<std::size_t>(w > 0 ? w : 0), '*');
+  if (n > w) s.append(static_cast<std::size_t>(w), '*');
   else s.append(static_cast<std::size_t>(w - n), ' ').append(b, static_cast<std::size_t>(n));
 }
 

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -145,4 +148,24 @@ TEST(FixedFormat, FixedPointAgreesWithPrintfNearEveryRoundingBoundary) {
   }
   for (double v : values)
     for (int d = 1; d <= 12; ++d) check(v, d);
+}
+
+TEST(FixedFormat, AppendedIntegersAgreeWithTheirDecimalText) {
+  std::vector<long long> values = {0, 9, 10, -9, -10, 99999, -99999, std::numeric_limits<long long>::max(),
+                                   std::numeric_limits<long long>::min()};
+  for (long long p = 1; p < 1000000000000000000LL; p *= 10)
+    for (long long v : {p - 1, p, p + 1}) {
+      values.push_back(v);
+      values.push_back(-v);
+    }
+  for (long long v : values)
+    for (int w = -1; w <= 21; ++w) {
+      const std::string text = std::to_string(v);
+      const std::string expected = static_cast<int>(text.size()) > w
+                                       ? std::string(static_cast<std::size_t>(std::max(w, 0)), '*')
+                                       : std::string(static_cast<std::size_t>(w) - text.size(), ' ') + text;
+      std::string s = "x";
+      append_i(s, v, w);
+      EXPECT_EQ(s, "x" + expected) << v << " in " << w;
+    }
 }
