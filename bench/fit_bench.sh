@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Times both fitting programs on the synthetic network of make_network.sh (200
 # gauges, 40 years, about 2.9 million site-days, 10-covariate models): wall and CPU
-# time and peak memory from /usr/bin/time -v, the residual listing on its own, the
-# passes over the design store (bench/store_bench), and, when R is installed, the
-# ratio of each whole run to R's glm fitting the same site-days already in memory.
+# time and peak memory from /usr/bin/time -v, the residual listing on its own, a run
+# on one core, a run with the weather-state structure, runs on half the years and
+# half the gauges, the passes over the design store (bench/store_bench) on one core
+# and on all, and, when R is installed, the ratio of each whole run to R's glm
+# fitting the same site-days already in memory.
 # Usage: bench/fit_bench.sh [build directory] (default build).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -12,27 +14,32 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# Occurrence with the weather-state structure: its dependence step is a few passes
-# over the store, so the run stays a measure of the fit (the latent correlations of
-# 20,000 pairs are timed by dep_bench.sh).
-bash "$root/bench/make_network.sh" "   10    0.5000   21    1    0"
+# The whole runs the targets speak of: read, design store, fit, results, updated
+# definition, residual analysis, with the residual listing declined. Occurrence with
+# independent sites, so the run is the fit; the dependence step is timed by its own
+# lines below and by dep_bench.sh.
+bash "$root/bench/make_network.sh" "   10    0.0000    0    1    0"
 echo "data: $(wc -l < gaugvals.dat) records"
 
-# Each program twice: once declining the residual listing (the whole run the targets
-# speak of: data pass, fit, results, updated definition, residual analysis), once
-# writing it, with the console time-stamped to time the listing alone.
-stamp() { perl -MTime::HiRes=time -e 'printf "%.3f", time'; }
-for prog in occmodel amtmodel; do
+# One run: wall and CPU seconds and peak memory (kB) into <prog>.time.
+run() {
+  local prog=$1
+  rm -f ./*.res ./*.de2 ./cor_*.dat ./res_*.dat
   printf '\n\nN\n' | /usr/bin/time -v "$build/$prog/$prog" > "$prog.out" 2> "$prog.time"
   wall=$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + t[i]; print s }' "$prog.time")
   cpu=$(awk -F': ' '/User time|System time/ { s += $2 } END { print s }' "$prog.time")
+  mem=$(grep 'Maximum resident' "$prog.time" | awk '{print $NF}')
+}
+
+# Each program twice: once declining the residual listing, once writing it, with the
+# console time-stamped to time the listing alone.
+stamp() { perl -MTime::HiRes=time -e 'printf "%.3f", time'; }
+for prog in occmodel amtmodel; do
+  run "$prog"
   echo "$prog: $(grep -m1 'Number of observations' "$prog.out" | sed 's/  */ /g'), \
-$(grep -c '^Beginning iteration' "$prog.out") iterations, \
-wall $wall s, CPU $cpu s, \
-peak memory $(grep 'Maximum resident' "$prog.time" | awk '{print $NF}') kB"
+$(grep -c '^Beginning iteration' "$prog.out") iterations, wall $wall s, CPU $cpu s, peak memory $mem kB"
   eval "${prog}_wall=$wall ${prog}_cpu=$cpu"
   rm -f ./*.res ./*.de2 ./cor_*.dat ./res_*.dat
-  start=$(stamp)
   "$build/$prog/$prog" < /dev/null | perl -MTime::HiRes=time -ne 'BEGIN { $| = 1 } print time, " ", $_; END { print time, " end\n" }' > "$prog.stamped"
   asked=$(grep -m1 'Generate' "$prog.stamped" | cut -d' ' -f1)
   ended=$(tail -1 "$prog.stamped" | cut -d' ' -f1)
@@ -40,7 +47,28 @@ peak memory $(grep 'Maximum resident' "$prog.time" | awk '{print $NF}') kB"
   rm -f ./*.res ./*.de2 ./cor_*.dat ./res_*.dat
 done
 
-echo "design store passes (build/bench/store_bench, 2.9 million records of 10 columns):"
+# On one core, and with the weather-state structure, whose estimation passes over the
+# fitted values many times.
+RAINGLM_THREADS=1 run occmodel
+echo "occmodel on one core: wall $wall s, CPU $cpu s"
+sed -i 's/^   10    0.0000    0    1    0$/   10    0.5000   21    1    0/' logistic.def
+run occmodel
+echo "occmodel with the weather-state structure: wall $wall s, CPU $cpu s, peak memory $mem kB"
+sed -i 's/^   10    0.5000   21    1    0$/   10    0.0000    0    1    0/' logistic.def
+
+# Scaling: half the site-days (the first 20 years), then half the gauges (the first
+# 100 of every day): time should halve, memory stay.
+cp gaugvals.dat all.dat
+awk '$0 < "1981"' all.dat > gaugvals.dat
+run occmodel
+echo "occmodel on half the years: wall $wall s (ratio $(echo "$wall / $occmodel_wall" | bc -l | xargs printf '%.2f')), peak memory $mem kB"
+awk 'substr($0, 10, 3) + 0 <= 100' all.dat > gaugvals.dat
+run occmodel
+echo "occmodel on half the gauges: wall $wall s (ratio $(echo "$wall / $occmodel_wall" | bc -l | xargs printf '%.2f')), peak memory $mem kB"
+mv all.dat gaugvals.dat
+
+echo "design store passes (build/bench/store_bench, 2.9 million records of 10 columns), one core, then all:"
+RAINGLM_THREADS=1 "$build/bench/store_bench" | sed 's/^/  /'
 "$build/bench/store_bench" | sed 's/^/  /'
 
 # R's glm on the same site-days and the same kinds of covariates, the design already

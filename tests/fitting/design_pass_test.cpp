@@ -135,8 +135,8 @@ void expect_near(long double want, double got, double scale) {
 
 }  // namespace
 
-// Occurrence and amounts (with trace values replaced), a store that stays in memory
-// and one of several chunks that goes to the disk; record passes write the fitted
+// Occurrence and amounts (with trace values replaced), stores that stay in memory
+// and stores of many chunks (several megabytes) that go to the disk; record passes write the fitted
 // values and one score vector per date, also for dates split between chunks.
 TEST(DesignPass, SameResultsOnAnyNumberOfThreadsAndAsRecordByRecord) {
   const double b[M + 1] = {-0.4, 0.8, 0.5, 1.1};
@@ -146,8 +146,8 @@ TEST(DesignPass, SameResultsOnAnyNumberOfThreadsAndAsRecordByRecord) {
     int rsptyp;
     std::int64_t n;
     double trace;
-  } cases[] = {{RSP_OCCURRENCE, 500, 0.0}, {RSP_OCCURRENCE, 3 * DesignPass::CHUNK + 77, 0.0},
-               {RSP_AMOUNT, 500, 0.1}, {RSP_AMOUNT, 2 * DesignPass::CHUNK + 5, 0.1}};
+  } cases[] = {{RSP_OCCURRENCE, 500, 0.0}, {RSP_OCCURRENCE, 20 * DesignPass::CHUNK + 77, 0.0},
+               {RSP_AMOUNT, 500, 0.1}, {RSP_AMOUNT, 20 * DesignPass::CHUNK + 5, 0.1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.n);
     const auto recs = records(c.n, c.rsptyp);
