@@ -16,7 +16,7 @@ namespace rg {
 struct DesignPass::Slot {
   std::vector<unsigned char> in;   // the chunk's design records, copied when they may change
   SharedView view;                 // ... or read in place
-  SharedView out;                  // its fitted-value records, written in place
+  std::vector<unsigned char> out;  // its fitted-value records (padding stays zero)
   PassResult part;
   std::vector<std::int64_t> run_date;  // runs of records of one date, in order
   std::vector<double> run_score;       // (m+1) score sums per run
@@ -28,6 +28,7 @@ struct DesignPass::Slot {
 
 namespace {
 
+constexpr std::size_t FITTED_BYTES = 40;  // site, date, observed, fitted mean, linear predictor
 
 void clear_sums(PassResult& r, int n) {
   r.ll = r.pearson = r.logy = 0.0L;
@@ -78,7 +79,7 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
   for (int j = 0; j <= m; ++j) b[static_cast<std::size_t>(j)] = beta(j);
 
   clear_sums(out, n);
-  if (!design_.settle(nrec_) || (record && (!fitted->settle(nrec_) || !fitted->reserve_runs(nrec_)))) scratch_full();
+  if (!design_.settle(nrec_) || (record && !fitted->settle(nrec_))) scratch_full();
   const std::int64_t nchunks = (nrec_ + CHUNK - 1) / CHUNK;
   std::atomic<bool> stopped{false};  // a fitted 0 or 1 has ended the pass
 
@@ -100,10 +101,7 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
       return;
     }
     const unsigned char* base = copy ? slot.in.data() : slot.view.data();
-    if (record && !fitted->write_view(first, count, slot.out)) {
-      slot.write_error = true;
-      return;
-    }
+    if (record) slot.out.resize(static_cast<std::size_t>(CHUNK) * FITTED_RECORD_LENGTH, 0);
     bool modified = false;
     std::array<double, MAXPAR + 1> x{};
     x[0] = 1.0;
@@ -177,11 +175,10 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
         inblock = 0;
       }
       if (record) {
-        unsigned char* f = slot.out.bytes() + static_cast<std::size_t>(i) * FITTED_RECORD_LENGTH;
+        unsigned char* f = slot.out.data() + static_cast<std::size_t>(i) * FITTED_RECORD_LENGTH;
         std::memcpy(f, at, 16);  // site and date
         const double v[3] = {y, mu, eta};
         std::memcpy(f + 16, v, 24);
-        std::memset(f + 16 + sizeof v, 0, FITTED_RECORD_LENGTH - 16 - sizeof v);
         if (scores) {
           std::int32_t d[3];
           std::memcpy(d, at + 4, 12);
@@ -198,7 +195,7 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
     if (req.sums && inblock > 0) add_block(inblock);
     slot.view.reset();
     if (modified && !design_.write_run(first, count, slot.in.data())) slot.write_error = true;
-    slot.out.reset();
+    if (record && !fitted->write_run(first, count, slot.out.data())) slot.write_error = true;
   };
 
   // The date of the score vector not yet written, and its sums.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/types.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -26,19 +25,17 @@ BlockFile::~BlockFile() {
   if (file_) std::fclose(file_);
 }
 
-unsigned char* BlockFile::map(std::int64_t offset, std::size_t n, void*& mapping, std::size_t& length,
-                              bool writable) const {
+const unsigned char* BlockFile::map(std::int64_t offset, std::size_t n, void*& mapping, std::size_t& length) const {
   static const std::int64_t page = ::sysconf(_SC_PAGESIZE);
   const std::int64_t start = offset / page * page;
   length = static_cast<std::size_t>(offset - start) + n;
-  void* p = ::mmap(nullptr, length, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED | MAP_POPULATE,
-                   ::fileno(file_), static_cast<off_t>(start));
+  void* p = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, ::fileno(file_), static_cast<off_t>(start));
   if (p == MAP_FAILED) {
     mapping = nullptr;
     return nullptr;
   }
   mapping = p;
-  return static_cast<unsigned char*>(p) + (offset - start);
+  return static_cast<const unsigned char*>(p) + (offset - start);
 }
 
 void BlockFile::own() {
@@ -74,8 +71,8 @@ bool BlockFile::load(std::int64_t block) {
   auto bsize = static_cast<std::int64_t>(block_.size());
   std::int64_t start = block * bsize;
   if (start + bsize <= on_disk_) {
-    if (unsigned char* p = map(start, block_.size(), mapping_, mapped_)) {
-      bytes_ = p;  // read only until own() replaces it
+    if (const unsigned char* p = map(start, block_.size(), mapping_, mapped_)) {
+      bytes_ = const_cast<unsigned char*>(p);  // read only until own() replaces it
       current_ = block;
       return true;
     }
@@ -184,29 +181,6 @@ bool BlockFile::view_shared(std::int64_t offset, std::size_t n, SharedView& view
   return view.data_ != nullptr;
 }
 
-bool BlockFile::reserve(std::int64_t reach) {
-  if (!file_) return false;
-  if (resident_ || reach <= reserved_) return true;
-  if (::posix_fallocate(::fileno(file_), 0, static_cast<off_t>(reach)) != 0) {
-    failed_ = true;
-    return false;
-  }
-  reserved_ = reach;
-  return true;
-}
-
-bool BlockFile::write_view(std::int64_t offset, std::size_t n, SharedView& view) {
-  view.reset();
-  const std::int64_t end = offset + static_cast<std::int64_t>(n);
-  if (!file_ || offset < 0 || end > (resident_ ? static_cast<std::int64_t>(block_.size()) : reserved_)) return false;
-  if (resident_) {
-    view.data_ = block_.data() + offset;
-    return true;
-  }
-  view.data_ = map(offset, n, view.map_, view.length_, true);
-  return view.data_ != nullptr;
-}
-
 bool BlockFile::write_shared(std::int64_t offset, const void* data, std::size_t n) {
   if (!file_ || offset < 0) return false;
   auto src = static_cast<const unsigned char*>(data);
@@ -264,12 +238,6 @@ bool RecordStore::view_run(std::int64_t first, std::int64_t count, SharedView& v
   if (first < 1 || count < 0 || first + count - 1 > count_) return false;
   const auto len = static_cast<std::int64_t>(length_);
   return file_.view_shared((first - 1) * len, static_cast<std::size_t>(count * len), view);
-}
-
-bool RecordStore::write_view(std::int64_t first, std::int64_t count, SharedView& view) {
-  if (first < 1 || count < 0) return false;
-  const auto len = static_cast<std::int64_t>(length_);
-  return file_.write_view((first - 1) * len, static_cast<std::size_t>(count * len), view);
 }
 
 bool RecordStore::write_run(std::int64_t first, std::int64_t count, const void* data) {

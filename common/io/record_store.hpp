@@ -11,7 +11,7 @@
 
 namespace rg {
 
-// Bytes of a file in place, held until destroyed or reset.
+// Bytes of a file in place for reading, held until destroyed or reset.
 class SharedView {
  public:
   SharedView() = default;
@@ -19,13 +19,11 @@ class SharedView {
   SharedView(const SharedView&) = delete;
   SharedView& operator=(const SharedView&) = delete;
   const unsigned char* data() const { return data_; }
-  // Only for a view made for writing.
-  unsigned char* bytes() const { return data_; }
   void reset();
 
  private:
   friend class BlockFile;
-  unsigned char* data_ = nullptr;
+  const unsigned char* data_ = nullptr;
   void* map_ = nullptr;  // the mapping, when the bytes are not in the block in memory
   std::size_t length_ = 0;
 };
@@ -58,18 +56,13 @@ class BlockFile {
   bool settle(std::int64_t reach);
   bool read_shared(std::int64_t offset, void* data, std::size_t n);
   bool view_shared(std::int64_t offset, std::size_t n, SharedView& view);
-  // Writing in place: reserve(reach) makes room in the file for the bytes below reach
-  // (a full disk shows there, not as a fault in a write through the view), then
-  // write_view gives bytes below reach to write to.
-  bool reserve(std::int64_t reach);
-  bool write_view(std::int64_t offset, std::size_t n, SharedView& view);
   bool write_shared(std::int64_t offset, const void* data, std::size_t n);
   void grow(std::int64_t size);
 
  private:
   bool load(std::int64_t block);
   // Maps n bytes of the file from offset; null when the system refuses.
-  unsigned char* map(std::int64_t offset, std::size_t n, void*& mapping, std::size_t& length, bool writable = false) const;
+  const unsigned char* map(std::int64_t offset, std::size_t n, void*& mapping, std::size_t& length) const;
   // Turns a mapped block into the block's own copy, before it is written.
   void own();
   // Visits the block pieces of a byte range: copy(block bytes, bytes done, length);
@@ -88,7 +81,6 @@ class BlockFile {
   std::int64_t size_ = 0;      // bytes written so far (logical end)
   std::int64_t on_disk_ = 0;   // bytes that have reached the file
   bool resident_ = false;      // settled in memory: shared access goes to the block
-  std::int64_t reserved_ = 0;  // bytes of the file made room for by reserve()
   bool failed_ = false;
 };
 
@@ -117,10 +109,6 @@ class RecordStore {
   bool settle(std::int64_t records) { return file_.settle(records * static_cast<std::int64_t>(length_)); }
   bool read_run(std::int64_t first, std::int64_t count, void* data);
   bool view_run(std::int64_t first, std::int64_t count, SharedView& view);
-  // Records written in place by several threads: reserve_runs(records) once, then
-  // write_view for records of each thread's own among the first `records`.
-  bool reserve_runs(std::int64_t records) { return file_.reserve(records * static_cast<std::int64_t>(length_)); }
-  bool write_view(std::int64_t first, std::int64_t count, SharedView& view);
   bool write_run(std::int64_t first, std::int64_t count, const void* data);
   void written_upto(std::int64_t last);
 
