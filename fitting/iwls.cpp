@@ -13,14 +13,6 @@
 
 namespace rg {
 
-namespace {
-
-// The single-precision 0.99 by which a trace value whose conditional expectation
-// exceeds the threshold is set just below it.
-const double TRACE_FACTOR = static_cast<double>(0.99f);
-
-}  // namespace
-
 int mxitst() {
   Console& con = console();
   for (;;) {
@@ -53,42 +45,6 @@ void trace_warning(unsigned event) {
     con.line("****WARNING**** Some trace values have approximate conditional expectation > trace threshold");
   else
     con.line("****WARNING**** Some trace values have approximate conditional expectation < 0");
-}
-
-unsigned fitcal(const double* beta, const FitcalContext& ctx, const double* x, double& y, long double& ll, double& mu,
-                double& eta) {
-  unsigned events = 0;
-  eta = beta[0];
-  for (int j = 1; j <= ctx.np6; ++j) eta += beta[j] * x[j];
-  if (ctx.rsptyp == RSP_OCCURRENCE) {
-    // 1/(1 + e^-eta) rounds to exactly 1 for large eta instead of overflowing.
-    double e = std::exp(-std::fabs(eta));
-    mu = eta >= 0.0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
-    if (mu == 0.0 || mu == 1.0) {
-      events |= FITCAL_ZERO_ONE;
-      ll = LLFLOOR;
-    }
-    // log(1 + e^eta) without overflow.
-    double log1pe = std::max(eta, 0.0) + std::log1p(e);
-    ll += (y > 0.0 ? eta : 0.0) - log1pe;
-  } else {
-    mu = std::exp(eta);
-    if (ctx.trace > y) {
-      events |= FITCAL_TRACE_SET;
-      double c = ctx.trace * mu * ctx.nuw / (2.0 * mu + ctx.trace * ctx.nuw);
-      if (c > ctx.trace) {
-        y = TRACE_FACTOR * ctx.trace;
-        events |= FITCAL_TRACE_HIGH;
-      } else if (!(c > 0.0)) {
-        y = ctx.trace / 100.0;
-        events |= FITCAL_TRACE_NEGATIVE;
-      } else {
-        y = c;
-      }
-    }
-    ll += -y / mu - eta;
-  }
-  return events;
 }
 
 double invpar(double& x0, double& y0, double& x1, double& y1, double& x2, double& y2) {

@@ -3,6 +3,8 @@
 // link) models by iteratively reweighted least squares over the design store, with
 // a guarded step, the gamma dispersion, and the covariance matrix of the estimates
 // (a day-clustered sandwich when the model has a spatial dependence structure).
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "arrays.hpp"
@@ -46,8 +48,49 @@ enum FitcalEvent : unsigned {
   FITCAL_TRACE_HIGH = 4,      // ... by just below the threshold (expectation above it)
   FITCAL_TRACE_NEGATIVE = 8,  // ... by a hundredth of the threshold (expectation not positive)
 };
-unsigned fitcal(const double* beta, const FitcalContext& ctx, const double* x, double& y, long double& ll, double& mu,
-                double& eta);
+// The single-precision 0.99 by which a trace value whose conditional expectation
+// exceeds the threshold is set just below it.
+inline const double TRACE_FACTOR = static_cast<double>(0.99f);
+
+// Inline: it runs once per record on every pass.
+inline unsigned fitcal(const double* beta, const FitcalContext& ctx, const double* x, double& y, long double& ll,
+                       double& mu, double& eta) {
+  unsigned events = 0;
+  eta = beta[0];
+  for (int j = 1; j <= ctx.np6; ++j) eta += beta[j] * x[j];
+  if (ctx.rsptyp == RSP_OCCURRENCE) {
+    // 1/(1 + e^-eta) rounds to exactly 1 for large eta instead of overflowing.
+    const double e = std::exp(-std::fabs(eta));
+    const double d = 1.0 + e;
+    mu = eta >= 0.0 ? 1.0 / d : e / d;
+    if (mu == 0.0 || mu == 1.0) {
+      events |= FITCAL_ZERO_ONE;
+      ll = LLFLOOR;
+    }
+    // log(1 + e^eta) without overflow. log(1 + e) rather than log1p(e): for e below
+    // the rounding of 1 + e the term is off by less than 1e-16, far below what the
+    // sum over the records can resolve, and log costs half as much.
+    const double log1pe = std::max(eta, 0.0) + std::log(d);
+    ll += (y > 0.0 ? eta : 0.0) - log1pe;
+  } else {
+    mu = std::exp(eta);
+    if (ctx.trace > y) {
+      events |= FITCAL_TRACE_SET;
+      const double c = ctx.trace * mu * ctx.nuw / (2.0 * mu + ctx.trace * ctx.nuw);
+      if (c > ctx.trace) {
+        y = TRACE_FACTOR * ctx.trace;
+        events |= FITCAL_TRACE_HIGH;
+      } else if (!(c > 0.0)) {
+        y = ctx.trace / 100.0;
+        events |= FITCAL_TRACE_NEGATIVE;
+      } else {
+        y = c;
+      }
+    }
+    ll += -y / mu - eta;
+  }
+  return events;
+}
 
 // The messages of a pass: a fitted probability of 0 or 1 (which ends the run), and
 // the two warnings about replaced trace values.
