@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -21,7 +22,8 @@ inline int chunk_threads(int nthreads, std::size_t count) {
 // Runs worker(thread, take) on nthreads threads, the calling thread being thread 0;
 // take(k) sets k to the next chunk and is false once all count chunks are taken.
 // Returns when every thread has finished. The worker must not throw: a failure is to
-// be recorded and reported by the caller afterwards.
+// be recorded and reported by the caller afterwards. Threads the system refuses are
+// done without: the others take their chunks.
 template <class Worker>
 void share_chunks(std::size_t count, int nthreads, Worker worker) {
   std::atomic<std::size_t> next{0};
@@ -31,7 +33,10 @@ void share_chunks(std::size_t count, int nthreads, Worker worker) {
   };
   std::vector<std::jthread> helpers;
   helpers.reserve(static_cast<std::size_t>(std::max(nthreads - 1, 0)));
-  for (int t = 1; t < nthreads; ++t) helpers.emplace_back([&, t] { worker(t, take); });
+  try {
+    for (int t = 1; t < nthreads; ++t) helpers.emplace_back([&, t] { worker(t, take); });
+  } catch (const std::system_error&) {
+  }
   worker(0, take);
 }
 
