@@ -23,16 +23,12 @@ struct WetOdds {
   double psi, psi_plus_1, two_psi, four_psi;
 };
 
-// Vector instructions wider than the baseline's pay off here, where they exist: the
-// loop is bound by its square roots and divisions. The clones give the same values,
-// as every operation is rounded alike whatever the width (no fused multiply-add).
-#if defined(__x86_64__) && defined(__GNUC__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-#define RG_WIDE_VECTORS __attribute__((target_clones("avx", "default")))
-#endif
-#endif
-#ifndef RG_WIDE_VECTORS
-#define RG_WIDE_VECTORS
+// The per-site arithmetic is compiled into each caller, so that it takes the
+// caller's instruction set.
+#if defined(__GNUC__)
+#define SITE_INLINE __attribute__((always_inline)) inline
+#else
+#define SITE_INLINE inline
 #endif
 
 // a(p) of one site (see sum_terms). B solves psi p B^2 + c B - (1 - p) = 0 with
@@ -40,7 +36,7 @@ struct WetOdds {
 // w = sqrt(c^2 + 4 psi p (1 - p)) + |c| (a sum, never a difference) its positive root
 // is B = 2 (1 - p) / w for c >= 0 and B = w / (2 psi p) for c < 0. Put into a,
 // either form leaves a single division, and choosing between the two needs no branch.
-inline double site_term(double x, double c0, const WetOdds& k) {
+SITE_INLINE double site_term(double x, double c0, const WetOdds& k) {
   const double y = 1.0 - x;
   const double c = c0 - x * k.psi_plus_1;
   const double w = std::sqrt(c * c + k.four_psi * x * y) + std::fabs(c);
@@ -54,7 +50,7 @@ inline double site_term(double x, double c0, const WetOdds& k) {
 // The sums of a and a^2 over the n sites of a day, each in four running sums over
 // every fourth site, added in a fixed order: the loop has no branch and no addition
 // waiting on the one before, so it runs on vector registers.
-RG_WIDE_VECTORS void site_sums(const double* p, int n, double c0, const WetOdds& k, double& sa, double& sa2) {
+SITE_INLINE void site_sums(const double* p, int n, double c0, const WetOdds& k, double& sa, double& sa2) {
   double s[4] = {0.0, 0.0, 0.0, 0.0}, s2[4] = {0.0, 0.0, 0.0, 0.0};
   int i = 0;
   for (; i + 4 <= n; i += 4) {
@@ -74,13 +70,33 @@ RG_WIDE_VECTORS void site_sums(const double* p, int n, double c0, const WetOdds&
   sa2 = (s2[0] + s2[1]) + (s2[2] + s2[3]);
 }
 
+using SiteSums = void (*)(const double*, int, double, const WetOdds&, double&, double&);
+
+void site_sums_base(const double* p, int n, double c0, const WetOdds& k, double& sa, double& sa2) {
+  site_sums(p, n, c0, k, sa, sa2);
+}
+
+// The loop is bound by its square roots and divisions, so vector registers twice as
+// wide as the baseline's pay off where the processor has them. Both versions give the
+// same values: every operation is rounded alike whatever the width.
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx"))) void site_sums_avx(const double* p, int n, double c0, const WetOdds& k, double& sa,
+                                                 double& sa2) {
+  site_sums(p, n, c0, k, sa, sa2);
+}
+
+SiteSums best_site_sums() { return __builtin_cpu_supports("avx") ? site_sums_avx : site_sums_base; }
+#else
+SiteSums best_site_sums() { return site_sums_base; }
+#endif
+
 // The term T of one day (see sum_terms).
-double day_term(const double* p, int n, double pbar, double var, const WetOdds& k) {
+double day_term(const double* p, int n, double pbar, double var, const WetOdds& k, SiteSums sums) {
   // Without dependence every B is 1; a day whose probabilities are all 0 has no
   // pairs that matter either (the limit of its pair term is 0).
   if (k.psi == 1.0 || !(pbar > 0.0)) return var / n;
   double sa, sa2;
-  site_sums(p, n, (k.psi - 1.0) * pbar + 1.0, k, sa, sa2);
+  sums(p, n, (k.psi - 1.0) * pbar + 1.0, k, sa, sa2);
   return (var + (1.0 - pbar) / pbar * (sa * sa - sa2)) / n;
 }
 
@@ -141,6 +157,7 @@ bool WeatherDays::sum_terms(double rho, int nthreads, double& sum) const {
   const std::size_t nchunks = start_.size() - 1;
   const int nt = chunk_threads(nthreads, nchunks);
   const WetOdds odds(rho);
+  const SiteSums sums = best_site_sums();
   const int fd = fileno(file_);
   std::vector<double> partial(nchunks, 0.0);
   std::vector<double> block(static_cast<std::size_t>(nt) * longest_);
@@ -161,7 +178,7 @@ bool WeatherDays::sum_terms(double rho, int nthreads, double& sum) const {
           ok = false;
           break;
         }
-        s += day_term(d + 3, n, d[1], d[2], odds);
+        s += day_term(d + 3, n, d[1], d[2], odds, sums);
         d += 3 + n;
       }
       partial[k] = s;
