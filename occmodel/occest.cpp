@@ -119,7 +119,7 @@ double mean(const std::vector<double>& v) {
 constexpr int SPEST_MAXIT = 200;
 constexpr double SPEST_TOL = 1.0e-8;
 
-double weather_state(const WeatherDays& days, std::int64_t nrec, int nsites, double g, double h, double l,
+double weather_state(WeatherDays& days, std::int64_t nrec, int nsites, double g, double h, double l,
                      double start, int nthreads) {
   auto f = [&](double r) { return g - h - spvar(days, nrec, nsites, r, 21, nthreads); };
   double rho = start < 1.0e-12 ? 1.0 : start;
@@ -214,11 +214,14 @@ void spest(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, i
   }
 }
 
-double spvar(const WeatherDays& days, std::int64_t nrec, int nsites, double rho, int spmod, int nthreads) {
+double spvar(WeatherDays& days, std::int64_t nrec, int nsites, double rho, int spmod, int nthreads) {
   if (spmod != 21) invalid_structure("SPVAR");
   if (nsites > MAXSIT) prgerr("SPVAR", "occmodel", 1);
   double total = 0.0;
-  if (!days.sum_terms(rho, nthreads, total)) prgerr("SPVAR", "occmodel", 3);
+  if (!days.sum_terms(rho, nthreads, total)) {
+    if (days.failed()) scratch_full();
+    prgerr("SPVAR", "occmodel", 3);
+  }
   return total / static_cast<double>(nrec);
 }
 

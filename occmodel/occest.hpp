@@ -22,7 +22,7 @@ void spest(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, i
 
 // Structure 21: D(rho), the mean over the nrec records of the day terms of the
 // weather-state variance of the days collected by spest.
-double spvar(const WeatherDays& days, std::int64_t nrec, int nsites, double rho, int spmod, int nthreads = 0);
+double spvar(WeatherDays& days, std::int64_t nrec, int nsites, double rho, int spmod, int nthreads = 0);
 
 // Latent Gaussian correlations of every pair of sites from their joint wet
 // frequency, written to the correlation file open on chcorrel (then closed); for

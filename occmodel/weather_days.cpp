@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cmath>
+#include <cstring>
 
-#include <unistd.h>
-
-#include "chunk_threads.hpp"
-#include "console.hpp"
+#include "channels.hpp"
 #include "files.hpp"
-#include "run_exit.hpp"
+#include "ordered_chunks.hpp"
 
 namespace rg {
 
@@ -50,19 +47,26 @@ SITE_INLINE double site_term(double x, double c0, const WetOdds& k) {
 // The sums of a and a^2 over the n sites of a day, each in four running sums over
 // every fourth site, added in a fixed order: the loop has no branch and no addition
 // waiting on the one before, so it runs on vector registers.
-SITE_INLINE void site_sums(const double* p, int n, double c0, const WetOdds& k, double& sa, double& sa2) {
+// The i-th of the values that start at p.
+SITE_INLINE double value(const unsigned char* p, int i) {
+  double x;
+  std::memcpy(&x, p + static_cast<std::size_t>(i) * sizeof x, sizeof x);
+  return x;
+}
+
+SITE_INLINE void site_sums(const unsigned char* p, int n, double c0, const WetOdds& k, double& sa, double& sa2) {
   double s[4] = {0.0, 0.0, 0.0, 0.0}, s2[4] = {0.0, 0.0, 0.0, 0.0};
   int i = 0;
   for (; i + 4 <= n; i += 4) {
     double a[4];
-    for (int l = 0; l < 4; ++l) a[l] = site_term(p[i + l], c0, k);
+    for (int l = 0; l < 4; ++l) a[l] = site_term(value(p, i + l), c0, k);
     for (int l = 0; l < 4; ++l) {
       s[l] += a[l];
       s2[l] += a[l] * a[l];
     }
   }
   for (int l = 0; i < n; ++i, ++l) {
-    const double a = site_term(p[i], c0, k);
+    const double a = site_term(value(p, i), c0, k);
     s[l] += a;
     s2[l] += a * a;
   }
@@ -70,9 +74,9 @@ SITE_INLINE void site_sums(const double* p, int n, double c0, const WetOdds& k, 
   sa2 = (s2[0] + s2[1]) + (s2[2] + s2[3]);
 }
 
-using SiteSums = void (*)(const double*, int, double, const WetOdds&, double&, double&);
+using SiteSums = void (*)(const unsigned char*, int, double, const WetOdds&, double&, double&);
 
-void site_sums_base(const double* p, int n, double c0, const WetOdds& k, double& sa, double& sa2) {
+void site_sums_base(const unsigned char* p, int n, double c0, const WetOdds& k, double& sa, double& sa2) {
   site_sums(p, n, c0, k, sa, sa2);
 }
 
@@ -80,7 +84,7 @@ void site_sums_base(const double* p, int n, double c0, const WetOdds& k, double&
 // wide as the baseline's pay off where the processor has them. Both versions give the
 // same values: every operation is rounded alike whatever the width.
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx"))) void site_sums_avx(const double* p, int n, double c0, const WetOdds& k, double& sa,
+__attribute__((target("avx"))) void site_sums_avx(const unsigned char* p, int n, double c0, const WetOdds& k, double& sa,
                                                  double& sa2) {
   site_sums(p, n, c0, k, sa, sa2);
 }
@@ -91,7 +95,7 @@ SiteSums best_site_sums() { return site_sums_base; }
 #endif
 
 // The term T of one day (see sum_terms).
-double day_term(const double* p, int n, double pbar, double var, const WetOdds& k, SiteSums sums) {
+double day_term(const unsigned char* p, int n, double pbar, double var, const WetOdds& k, SiteSums sums) {
   // Without dependence every B is 1; a day whose probabilities are all 0 has no
   // pairs that matter either (the limit of its pair term is 0).
   if (k.psi == 1.0 || !(pbar > 0.0)) return var / n;
@@ -100,36 +104,14 @@ double day_term(const double* p, int n, double pbar, double var, const WetOdds& 
   return (var + (1.0 - pbar) / pbar * (sa * sa - sa2)) / n;
 }
 
-// Reads count doubles at offset (in doubles) of the file.
-bool read_doubles(int fd, double* to, std::int64_t count, std::int64_t offset) {
-  auto* at = reinterpret_cast<char*>(to);
-  auto left = static_cast<std::size_t>(count) * sizeof(double);
-  auto from = static_cast<off_t>(offset * static_cast<std::int64_t>(sizeof(double)));
-  while (left > 0) {
-    const ssize_t got = ::pread(fd, at, left, from);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    at += got;
-    left -= static_cast<std::size_t>(got);
-    from += got;
-  }
-  return true;
-}
-
 }  // namespace
 
-WeatherDays::WeatherDays() : file_(std::tmpfile()), start_{0} {
-  if (!file_) {
-    console().line("****ERROR**** Unable to open a scratch file.");
-    end_run(1);
-  }
-  // Whole chunks are written at once; the stream needs no buffer of its own.
-  std::setvbuf(file_, nullptr, _IONBF, 0);
+WeatherDays::WeatherDays() {
+  scropn("DIRECT", "UNFORMATTED", RECORD_VALUES * static_cast<int>(sizeof(double)), channel_);
+  store_ = &channels().store(channel_);
 }
 
-WeatherDays::~WeatherDays() {
-  if (file_) std::fclose(file_);
-}
+WeatherDays::~WeatherDays() { channels().close(channel_); }
 
 void WeatherDays::add_day(const double* p, int n, double pbar, double var) {
   chunk_.push_back(static_cast<double>(n));
@@ -143,49 +125,59 @@ void WeatherDays::add_day(const double* p, int n, double pbar, double var) {
 
 void WeatherDays::finish() {
   if (chunk_days_ > 0) write_chunk();
+  if (!store_->settle(records_)) scratch_full();
 }
 
 void WeatherDays::write_chunk() {
-  if (std::fwrite(chunk_.data(), sizeof(double), chunk_.size(), file_) != chunk_.size()) scratch_full();
-  start_.push_back(start_.back() + static_cast<std::int64_t>(chunk_.size()));
-  longest_ = std::max(longest_, chunk_.size());
+  const auto values = static_cast<std::int64_t>(chunk_.size());
+  const Chunk c{records_ + 1, (values + RECORD_VALUES - 1) / RECORD_VALUES, values};
+  // The last record of the chunk is padded.
+  chunk_.resize(static_cast<std::size_t>(c.records * RECORD_VALUES), 0.0);
+  for (std::int64_t r = 0; r < c.records; ++r)
+    if (!store_->write(c.first + r, chunk_.data() + r * RECORD_VALUES, RECORD_VALUES * sizeof(double)))
+      scratch_full();
+  records_ += c.records;
+  chunks_.push_back(c);
   chunk_.clear();
   chunk_days_ = 0;
 }
 
-bool WeatherDays::sum_terms(double rho, int nthreads, double& sum) const {
-  const std::size_t nchunks = start_.size() - 1;
-  const int nt = chunk_threads(nthreads, nchunks);
+bool WeatherDays::sum_terms(double rho, int nthreads, double& sum) {
+  const int threads = nthreads > 0 ? nthreads : pass_threads();
   const WetOdds odds(rho);
   const SiteSums sums = best_site_sums();
-  const int fd = fileno(file_);
-  std::vector<double> partial(nchunks, 0.0);
-  std::vector<double> block(static_cast<std::size_t>(nt) * longest_);
+  // A slot carries a chunk's sum, and its view of the store, to the fold.
+  const auto slots = static_cast<std::size_t>(chunk_slots(threads));
+  std::vector<double> partial(slots);
+  std::vector<SharedView> views(slots);
   std::atomic<bool> ok{true};
-  share_chunks(nchunks, nt, [&](int t, auto& take) {
-    double* const buf = block.data() + static_cast<std::size_t>(t) * longest_;
-    std::size_t k;
-    while (take(k)) {
-      const std::int64_t len = start_[k + 1] - start_[k];
-      if (!read_doubles(fd, buf, len, start_[k])) {
-        ok = false;
-        continue;
-      }
-      double s = 0.0;
-      for (const double *d = buf, *end = buf + len; d < end;) {
-        const int n = static_cast<int>(d[0]);
-        if (n < 1 || n > most_sites_ || end - d < 3 + n) {
+  auto work = [&](std::int64_t k, int slot) {
+    const Chunk& c = chunks_[static_cast<std::size_t>(k)];
+    const auto at = static_cast<std::size_t>(slot);
+    double s = 0.0;
+    if (!store_->view_run(c.first, c.records, views[at])) {
+      ok = false;
+    } else {
+      const unsigned char* d = views[at].data();
+      for (std::int64_t left = c.values; left > 0;) {
+        // A day: n, pbar, var, then the n probabilities.
+        const double count = value(d, 0);
+        if (!(count >= 1.0 && count <= most_sites_ && count + 3.0 <= static_cast<double>(left))) {
           ok = false;
           break;
         }
-        s += day_term(d + 3, n, d[1], d[2], odds, sums);
-        d += 3 + n;
+        const int n = static_cast<int>(count);
+        s += day_term(d + 3 * sizeof(double), n, value(d, 1), value(d, 2), odds, sums);
+        d += static_cast<std::size_t>(3 + n) * sizeof(double);
+        left -= 3 + n;
       }
-      partial[k] = s;
     }
-  });
+    views[at].reset();
+    partial[at] = s;
+  };
   sum = 0.0;
-  for (double s : partial) sum += s;
+  for_chunks_in_order(static_cast<std::int64_t>(chunks_.size()), threads, work,
+                      [&](std::int64_t, int slot) { sum += partial[static_cast<std::size_t>(slot)]; });
   return ok;
 }
 
