@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "test_support.hpp"
 #include "fixed_format.hpp"
 
 using namespace rg;
@@ -104,13 +105,7 @@ TEST(FixedFormat, FixedPointAgreesWithPrintfNearEveryRoundingBoundary) {
   // decimals (where a scaled product can land on the wrong side), at the largest
   // magnitudes the field takes, tiny and subnormal values, and random doubles of
   // every size.
-  std::uint64_t state = 0x9E3779B97F4A7C15ULL;
-  auto next = [&] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  };
+  rgtest::Bits next(0x9E3779B97F4A7C15ULL);
   auto printf_fixed = [](double v, int d) {
     char buf[400];
     std::snprintf(buf, sizeof buf, "%.*f", d, v);

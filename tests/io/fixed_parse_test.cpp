@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 
+#include "test_support.hpp"
 #include "fixed_parse.hpp"
 
 using namespace rg;
@@ -60,13 +61,7 @@ TEST(FixedParse, RealsAreTheCorrectlyRoundedValueOfTheirDigits) {
   // library's conversion of the same number written out plainly: mantissas around
   // 2^53 (9007199254740992, where one division stops being exact), long fractions
   // and leading zeros included.
-  std::uint64_t state = 0x2545F4914F6CDD1DULL;
-  auto next = [&] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  };
+  rgtest::Bits next(0x2545F4914F6CDD1DULL);
   const std::string edges[] = {"9007199254740991", "9007199254740992", "9007199254740993", "900719925474099",
                                "18014398509481985", "0000000000000000000001", "99999999999999999999999"};
   for (int k = 0; k < 60000; ++k) {

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the tests: running a routine with a scripted console, reading the
 // independent reference tables, and temporary working directories.
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -43,6 +44,21 @@ Outcome run_binary(const std::string& program, const std::string& input = {});
 
 // Copies files of the example network into the current directory.
 void copy_example(const std::vector<std::string>& files);
+
+// A small fast stream of 64-bit test values (xorshift), the same for a given seed.
+class Bits {
+ public:
+  explicit Bits(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t operator()() {
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 7;
+    state_ ^= state_ << 17;
+    return state_;
+  }
+
+ private:
+  std::uint64_t state_;
+};
 
 // Splits text into lines (without line endings).
 std::vector<std::string> lines(const std::string& text);
