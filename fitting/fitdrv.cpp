@@ -72,10 +72,9 @@ void open_external_files(const Model& model) {
 // infinities and NaNs.
 constexpr double UNDEFINED_COVARIATE = 1.0e12;
 
-// Stops the run when design column j of a used site-day is not a usable number,
+// Stops the run for design column j of a used site-day that is not a usable number,
 // naming the covariate, the site and the date.
-void check_design_value(const Model& model, int j, double x, const std::string& code, int yy, int mm, int dd) {
-  if (std::fabs(x) < UNDEFINED_COVARIATE) return;
+[[noreturn]] void undefined_design_value(const Model& model, int j, const std::string& code, int yy, int mm, int dd) {
   std::string what = j <= model.np(6) ? "Covariate " + fmt_i(j, 2) + " (" + std::string(trim_right(model.covtxt(j))) + ")"
                                       : "The derivative for parameter " + fmt_i(model.covcod(j) % 1000, 1) +
                                             " of covariate " + fmt_i(model.covcod(j) / 1000, 2);
@@ -86,6 +85,11 @@ void check_design_value(const Model& model, int j, double x, const std::string& 
   con.line("its value is undefined or beyond 1E12 (for example the logarithm of a dry day's");
   con.line("amount, or a cycle length of 0). Change the covariate or its parameters.");
   end_run(1);
+}
+
+// The check of every design value, kept small enough to be inlined into the loops.
+inline void check_design_value(const Model& model, int j, double x, const std::string& code, int yy, int mm, int dd) {
+  if (!(std::fabs(x) < UNDEFINED_COVARIATE)) undefined_design_value(model, j, code, yy, mm, dd);
 }
 
 // Recomputes the design store after a change of the nonlinear parameters: the
