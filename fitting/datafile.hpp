@@ -5,15 +5,21 @@
 // non-decreasing date order; days without records are days with every site missing.
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "arrays.hpp"
 #include "model.hpp"
 #include "sites.hpp"
+#include "text_files.hpp"
 
 namespace rg {
 
@@ -51,6 +57,66 @@ class SiteIndex {
   std::vector<std::pair<std::uint32_t, int>> sorted_;  // (packed code, site) in code order
 };
 
+// One line of the data file with its fields read. A field that could not be read
+// leaves the later ones unread: `fields` counts the date fields read (year, month,
+// day in turn); the value is read only when the line reaches its columns.
+struct DataRecord {
+  int year = 0, month = 0, day = 0;
+  int fields = 0;
+  bool calendar_date = false;  // the three fields make a date of the calendar
+  bool has_value = false;      // the line reaches the value columns
+  bool value_read = false;
+  double value = 0.0;
+  std::array<char, 4> code{};  // site code, blank-padded
+};
+
+// The records of a data file read and their fields converted ahead of their use, in
+// file order, on a thread of their own (own_thread; else on demand); blank lines are
+// passed over. The reader is the feed's alone until the feed is destroyed.
+class RecordFeed {
+ public:
+  RecordFeed(TextIn& in, bool own_thread);
+  ~RecordFeed();
+  RecordFeed(const RecordFeed&) = delete;
+  RecordFeed& operator=(const RecordFeed&) = delete;
+  // The next record, nullptr at the end of the file; it stays the next one until
+  // advance().
+  const DataRecord* peek();
+  void advance() { ++pos_; }
+
+ private:
+  static constexpr std::size_t CHUNK = 2048;  // records handed over at a time
+  static constexpr int CHUNKS = 4;            // chunks read ahead at most
+  struct Chunk {
+    std::vector<DataRecord> records;
+    bool last = false;  // the file ends after these records
+  };
+  void fill(Chunk& chunk);
+  // The reading thread: fills chunks as they are handed back, until the end.
+  void produce();
+  // Makes the chunk used_ ready: waits for it, or reads it without a thread.
+  void acquire();
+  // Hands the chunk in use back for reading and moves to the next.
+  void release();
+
+  TextIn& in_;
+  // Date columns of the last record whose date was read and found a calendar date:
+  // the records of one day repeat them, and need not be read again.
+  bool date_known_ = false;
+  std::array<char, 8> date_columns_{};
+  DataRecord date_{};
+
+  std::array<Chunk, CHUNKS> chunks_;
+  bool have_chunk_ = false;          // chunk used_ is ready
+  std::size_t pos_ = 0;              // next record of the chunk in use
+  std::int64_t filled_ = 0, used_ = 0;  // chunks made ready and chunks used up
+  bool stop_ = false;
+  std::exception_ptr failure_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::thread thread_;
+};
+
 // The day being read and the history of earlier days.
 struct DayState {
   Array1<double> rain{1, MAXSIT, -1.0};                  // today's value per site, -1 missing
@@ -62,13 +128,13 @@ struct DayState {
   // record of one site on one day is caught.
   long serial = 0;
   Array1<long> seen{1, MAXSIT, -1};
-  // Date columns of the last record whose date was read and found a calendar date,
-  // and that date: the records of one day repeat them, and need not be read again.
-  bool date_known = false;
-  std::array<char, 8> date_columns{};
-  int date_year = 0, date_month = 0, date_day = 0;
+  // The records of the file read ahead (see RecordFeed), from the first call of
+  // datrd until the end of the file or reset(). While it exists the file must stay
+  // open and untouched: a reader that stops before the end resets it (or the feed).
+  std::unique_ptr<RecordFeed> feed;
 
-  // Back to the state before the first day (all missing, no date, data left).
+  // Back to the state before the first day (all missing, no date, data left). The
+  // file is no longer read ahead, so it may be rewound.
   void reset();
 };
 

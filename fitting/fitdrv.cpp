@@ -165,6 +165,9 @@ class DesignRebuild : public NlRebuild {
         missing_(s) = 1;
       }
     }
+    // The file may not have been read to its end: stop reading it ahead, so that it
+    // is not in use when it is closed; the next rebuild reads it from the top again.
+    if (reread_) day_.feed.reset();
   }
 
  private:

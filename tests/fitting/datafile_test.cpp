@@ -1,6 +1,11 @@
 // The daily data reader: calendar walk, history, thresholds and faulty records.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "channels.hpp"
 #include "datafile.hpp"
 #include "files.hpp"
@@ -213,4 +218,60 @@ TEST(DataFile, DateColumnsAreReadAgainWheneverTheyChange) {
   auto r = walk_failing(std::string(8, '\0') + "AB01  1.00\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "\n\n****ERROR**** while reading input file. The last successful access\nwas for data on  0/ 0/   0.\n");
+}
+
+TEST(DataFile, ReadingAheadOnASecondThreadChangesNothing) {
+  // Several times the records handed over at a time (so the read-ahead wraps round
+  // its chunks), with blank lines and CRLF, read with and without the second thread
+  // and against the values the file was written from; then a fault far into the
+  // file, and a walk stopped and restarted from the top while the thread is ahead.
+  std::string text;
+  auto value = [](int k, int site) { return (k * 37 + site * 11) % 500 - 20; };  // hundredths; < 0 missing
+  const int ndays = 6000;
+  int y = 1950, m = 1, d = 1;
+  std::vector<std::string> expected;
+  for (int k = 0; k < ndays; ++k) {
+    char line[400], day[400];
+    for (int site = 1; site <= 2; ++site) {
+      std::snprintf(line, sizeof line, "%4d%2d%2d%s%6.2f%s", y, m, d, site == 1 ? "AB01" : "ab01",
+                    value(k, site) / 100.0, k % 3 ? "\n" : "\r\n");
+      text += line;
+    }
+    if (k % 1000 == 0) text += "\n";
+    std::snprintf(day, sizeof day, "%02d/%02d/%04d %g %g", d, m, y, value(k, 1) / 100.0, value(k, 2) / 100.0);
+    expected.emplace_back(day);
+    if (++d > days_in_month(m, y)) {
+      d = 1;
+      if (++m > 12) {
+        m = 1;
+        ++y;
+      }
+    }
+  }
+  for (const char* threads : {"1", "2"}) {
+    ::setenv("RAINGLM_THREADS", threads, 1);
+    EXPECT_EQ(walk(text), expected) << threads << " thread(s)";
+    const std::size_t middle = text.find('\n', text.size() / 2) + 1;
+    auto r = walk_failing(text.substr(0, middle) + "1966 230AB01  1.00\n" + text.substr(middle));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("impossible date in input file. Offending date is\n30/ 2/1966, at site AB01."),
+              std::string::npos)
+        << r.output;
+    rgtest::TempDir dir;
+    dir.write("gaugvals.dat", text);
+    Network net;
+    auto run = capture([&] {
+      filchk("gaugvals.dat", 30, STFLAG_INPUT);
+      DayState day;
+      for (int k = 0; k < 3; ++k) update(30, day, Thresholds{}, net.nsites, 1, MAXSIT, net.codes);
+      day.reset();
+      channels().input(30).rewind();
+      update(30, day, Thresholds{}, net.nsites, 1, MAXSIT, net.codes);
+      EXPECT_EQ(day.rain(1), value(0, 1) / 100.0);
+      EXPECT_EQ(day.dd, 1);
+    });
+    EXPECT_FALSE(run.ended) << run.output;
+    channels().close_all();
+  }
+  ::unsetenv("RAINGLM_THREADS");
 }
