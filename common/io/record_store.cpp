@@ -152,6 +152,23 @@ bool BlockFile::settle(std::int64_t reach) {
   return true;
 }
 
+namespace {
+
+// A positioned read or write of all n bytes, however many calls the system needs.
+template <class Transfer, class Bytes>
+bool whole(Transfer transfer, int fd, Bytes* at, std::size_t n, std::int64_t offset) {
+  while (n > 0) {
+    const ssize_t done = transfer(fd, at, n, static_cast<off_t>(offset));
+    if (done <= 0) return false;
+    at += done;
+    offset += done;
+    n -= static_cast<std::size_t>(done);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool BlockFile::read_shared(std::int64_t offset, void* data, std::size_t n) {
   if (!file_ || offset < 0 || offset + static_cast<std::int64_t>(n) > size_) return false;
   auto dst = static_cast<unsigned char*>(data);
@@ -159,15 +176,7 @@ bool BlockFile::read_shared(std::int64_t offset, void* data, std::size_t n) {
     std::memcpy(dst, block_.data() + offset, n);
     return true;
   }
-  const int fd = ::fileno(file_);
-  while (n > 0) {
-    const ssize_t got = ::pread(fd, dst, n, static_cast<off_t>(offset));
-    if (got <= 0) return false;
-    dst += got;
-    offset += got;
-    n -= static_cast<std::size_t>(got);
-  }
-  return true;
+  return whole(::pread, ::fileno(file_), dst, n, offset);
 }
 
 bool BlockFile::view_shared(std::int64_t offset, std::size_t n, SharedView& view) {
@@ -189,15 +198,7 @@ bool BlockFile::write_shared(std::int64_t offset, const void* data, std::size_t 
     std::memcpy(block_.data() + offset, src, n);
     return true;
   }
-  const int fd = ::fileno(file_);
-  while (n > 0) {
-    const ssize_t put = ::pwrite(fd, src, n, static_cast<off_t>(offset));
-    if (put <= 0) return false;
-    src += put;
-    offset += put;
-    n -= static_cast<std::size_t>(put);
-  }
-  return true;
+  return whole(::pwrite, ::fileno(file_), src, n, offset);
 }
 
 void BlockFile::grow(std::int64_t size) {
