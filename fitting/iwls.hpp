@@ -29,12 +29,11 @@ constexpr double TOLLL = 1.0e-9;
 // other than -1, asks again.
 int mxitst();
 
-// Evaluation of one design record at beta (x[0] = 1; x[1..np6] enter eta): sets eta
-// and mu, replaces a trace value y of an amount by its approximate conditional
-// expectation, and adds the record's log-likelihood term to ll, which is set to the
-// floor first when a fitted probability is exactly 0 or 1. Returns FitcalEvent flags;
-// it prints nothing, so that records can be evaluated on several threads. ll
-// accumulates in extended precision.
+// Evaluation of one design record whose linear predictor is eta: sets mu, replaces
+// a trace value y of an amount by its approximate conditional expectation, and sets
+// term to the record's log-likelihood term. Returns FitcalEvent flags; a fitted
+// probability of exactly 0 or 1 puts the log-likelihood of the pass at the floor. It
+// prints nothing, so that records can be evaluated on several threads.
 struct FitcalContext {
   int rsptyp = RSP_AMOUNT;
   int np6 = 0;           // coefficients besides the constant that enter eta
@@ -48,30 +47,25 @@ enum FitcalEvent : unsigned {
   FITCAL_TRACE_HIGH = 4,      // ... by just below the threshold (expectation above it)
   FITCAL_TRACE_NEGATIVE = 8,  // ... by a hundredth of the threshold (expectation not positive)
 };
+
 // The single-precision 0.99 by which a trace value whose conditional expectation
 // exceeds the threshold is set just below it.
 inline const double TRACE_FACTOR = static_cast<double>(0.99f);
 
 // Inline: it runs once per record on every pass.
-inline unsigned fitcal(const double* beta, const FitcalContext& ctx, const double* x, double& y, long double& ll,
-                       double& mu, double& eta) {
+inline unsigned fitcal(double eta, const FitcalContext& ctx, double& y, double& term, double& mu) {
   unsigned events = 0;
-  eta = beta[0];
-  for (int j = 1; j <= ctx.np6; ++j) eta += beta[j] * x[j];
   if (ctx.rsptyp == RSP_OCCURRENCE) {
     // 1/(1 + e^-eta) rounds to exactly 1 for large eta instead of overflowing.
     const double e = std::exp(-std::fabs(eta));
     const double d = 1.0 + e;
     mu = eta >= 0.0 ? 1.0 / d : e / d;
-    if (mu == 0.0 || mu == 1.0) {
-      events |= FITCAL_ZERO_ONE;
-      ll = LLFLOOR;
-    }
+    if (mu == 0.0 || mu == 1.0) events |= FITCAL_ZERO_ONE;
     // log(1 + e^eta) without overflow. log(1 + e) rather than log1p(e): for e below
     // the rounding of 1 + e the term is off by less than 1e-16, far below what the
     // sum over the records can resolve, and log costs half as much.
     const double log1pe = std::max(eta, 0.0) + std::log(d);
-    ll += (y > 0.0 ? eta : 0.0) - log1pe;
+    term = (y > 0.0 ? eta : 0.0) - log1pe;
   } else {
     mu = std::exp(eta);
     if (ctx.trace > y) {
@@ -87,7 +81,7 @@ inline unsigned fitcal(const double* beta, const FitcalContext& ctx, const doubl
         y = c;
       }
     }
-    ll += -y / mu - eta;
+    term = -y / mu - eta;
   }
   return events;
 }
