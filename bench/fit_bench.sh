@@ -67,8 +67,7 @@ run occmodel
 echo "occmodel on half the gauges: wall $wall s (ratio $(echo "$wall / $occmodel_wall" | bc -l | xargs printf '%.2f')), peak memory $mem kB"
 mv all.dat gaugvals.dat
 
-echo "design store passes (build/bench/store_bench, 2.9 million records of 10 columns), one core, then all:"
-RAINGLM_THREADS=1 "$build/bench/store_bench" | sed 's/^/  /'
+echo "design store passes (build/bench/store_bench, 2.9 million records of 10 columns):"
 "$build/bench/store_bench" | sed 's/^/  /'
 
 # R's glm on the same site-days and the same kinds of covariates, the design already
