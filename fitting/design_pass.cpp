@@ -14,9 +14,9 @@ namespace rg {
 
 // A chunk's buffers and partial results, reused from chunk to chunk.
 struct DesignPass::Slot {
-  std::vector<unsigned char> in;   // the chunk's design records, copied when they may change
-  SharedView view;                 // ... or read in place
-  std::vector<unsigned char> out;  // its fitted-value records (padding stays zero)
+  SharedView view;                 // the chunk's design records in place
+  std::vector<unsigned char> in;   // a block of them with trace values replaced
+  std::vector<unsigned char> out;  // a run of its fitted-value records (padding stays zero)
   PassResult part;
   std::vector<std::int64_t> run_date;  // runs of records of one date, in order
   std::vector<double> run_score;       // (m+1) score sums per run
@@ -45,6 +45,9 @@ std::int64_t first_of(std::int64_t a, std::int64_t b) { return a == 0 ? b : (b =
 // columns, which run at full speed where adding each record's outer product to the
 // matrix would load and store the whole triangle for every record.
 constexpr int BLOCK = 64;
+// Fitted records written at a time.
+constexpr std::int64_t OUT_RUN = 1024;
+static_assert(DesignPass::CHUNK % OUT_RUN == 0 && OUT_RUN % BLOCK == 0);
 
 // A dot product over a block (nb a multiple of 8) in eight interleaved partial sums:
 // a fixed order that the compiler keeps in vector registers, four independent
@@ -132,16 +135,15 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
     if (stopped.load(std::memory_order_relaxed)) return;
     const std::int64_t first = c * CHUNK + 1;
     const std::int64_t count = std::min(CHUNK, nrec_ - c * CHUNK);
-    // Trace values are replaced in a copy of the records, which is written back.
-    const bool copy = req.ctx.trace > 0.0;
-    if (copy) slot.in.resize(static_cast<std::size_t>(CHUNK) * len);
-    if (copy ? !design_.read_run(first, count, slot.in.data()) : !design_.view_run(first, count, slot.view)) {
+    if (!design_.view_run(first, count, slot.view)) {
       slot.read_error = true;
       return;
     }
-    const unsigned char* base = copy ? slot.in.data() : slot.view.data();
-    if (record) slot.out.resize(static_cast<std::size_t>(CHUNK) * FITTED_RECORD_LENGTH, 0);
-    bool modified = false;
+    const unsigned char* base = slot.view.data();
+    // Trace values replaced in a block go back to the store in a copy of the block;
+    // fitted values go out in runs of OUT_RUN records.
+    slot.in.resize(BLOCK * len);
+    if (record) slot.out.resize(OUT_RUN * FITTED_RECORD_LENGTH, 0);
     slot.xs.resize(static_cast<std::size_t>(n) * BLOCK);
     for (auto* v : {&slot.w, &slot.wz, &slot.wq, &slot.wx, &slot.y, &slot.eta}) v->resize(BLOCK);
     double* xs = slot.xs.data();
@@ -181,6 +183,7 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
       // The block's log-likelihood terms and Pearson and log sums, added to the
       // extended-precision totals once per block.
       double ll = 0.0, pearson = 0.0, logy = 0.0;
+      bool modified = false;
       for (int k = 0; k < nb; ++k) {
         const double eta = etas[k];
         double y = ys[k], mu = 0.0, term = 0.0;
@@ -200,7 +203,8 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
           if ((events & FITCAL_TRACE_HIGH) && p.trace_high_at == 0) p.trace_high_at = rn;
           if ((events & FITCAL_TRACE_NEGATIVE) && p.trace_negative_at == 0) p.trace_negative_at = rn;
           if (events & FITCAL_TRACE_SET) {
-            std::memcpy(slot.in.data() + static_cast<std::size_t>(i) * len + 16, &y, 8);
+            if (!modified) std::memcpy(slot.in.data(), block, static_cast<std::size_t>(nb) * len);
+            std::memcpy(slot.in.data() + static_cast<std::size_t>(k) * len + 16, &y, 8);
             modified = true;
           }
         }
@@ -223,7 +227,7 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
         slot.wq[static_cast<std::size_t>(k)] = wq;
         if (record) {
           const unsigned char* at = block + static_cast<std::size_t>(k) * len;
-          unsigned char* f = slot.out.data() + static_cast<std::size_t>(start + k) * FITTED_RECORD_LENGTH;
+          unsigned char* f = slot.out.data() + static_cast<std::size_t>((start + k) % OUT_RUN) * FITTED_RECORD_LENGTH;
           std::memcpy(f, at, 16);  // site and date
           const double v[3] = {y, mu, eta};
           std::memcpy(f + 16, v, 24);
@@ -244,11 +248,15 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
       p.pearson += pearson;
       p.logy += logy;
       if (req.sums) add_block(nb);
+      if (modified && !design_.write_run(first + start, nb, slot.in.data())) slot.write_error = true;
+      const std::int64_t done = start + nb;
+      if (record && (done % OUT_RUN == 0 || done == count)) {
+        const std::int64_t from = (done - 1) / OUT_RUN * OUT_RUN;
+        if (!fitted->write_run(first + from, done - from, slot.out.data())) slot.write_error = true;
+      }
     }
     if (floor) p.ll += LLFLOOR;
     slot.view.reset();
-    if (modified && !design_.write_run(first, count, slot.in.data())) slot.write_error = true;
-    if (record && !fitted->write_run(first, count, slot.out.data())) slot.write_error = true;
   };
 
   // The date of the score vector not yet written, and its sums.

@@ -34,9 +34,10 @@ struct PassResult {
 
 class DesignPass {
  public:
-  // Records per chunk: enough work to hide the hand-over between threads, small
-  // enough that every thread's buffers stay near a megabyte.
-  static constexpr std::int64_t CHUNK = 4096;
+  // Records per chunk: enough work to hide the hand-over between threads and the
+  // mapping of their records; a thread holds one chunk's records mapped (2 MB at ten
+  // design columns) besides buffers of a few tens of kilobytes.
+  static constexpr std::int64_t CHUNK = 16384;
 
   DesignPass(RecordStore& design, int m, std::int64_t nrec, int threads);
   ~DesignPass();

@@ -136,7 +136,7 @@ void expect_near(long double want, double got, double scale) {
 }  // namespace
 
 // Occurrence and amounts (with trace values replaced), stores that stay in memory
-// and stores of many chunks (several megabytes) that go to the disk; record passes write the fitted
+// and stores of several chunks (megabytes) that go to the disk; record passes write the fitted
 // values and one score vector per date, also for dates split between chunks.
 TEST(DesignPass, SameResultsOnAnyNumberOfThreadsAndAsRecordByRecord) {
   const double b[M + 1] = {-0.4, 0.8, 0.5, 1.1};
@@ -146,8 +146,8 @@ TEST(DesignPass, SameResultsOnAnyNumberOfThreadsAndAsRecordByRecord) {
     int rsptyp;
     std::int64_t n;
     double trace;
-  } cases[] = {{RSP_OCCURRENCE, 500, 0.0}, {RSP_OCCURRENCE, 20 * DesignPass::CHUNK + 77, 0.0},
-               {RSP_AMOUNT, 500, 0.1}, {RSP_AMOUNT, 20 * DesignPass::CHUNK + 5, 0.1}};
+  } cases[] = {{RSP_OCCURRENCE, 500, 0.0}, {RSP_OCCURRENCE, 3 * DesignPass::CHUNK + 77, 0.0},
+               {RSP_AMOUNT, 500, 0.1}, {RSP_AMOUNT, 3 * DesignPass::CHUNK + 5, 0.1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.n);
     const auto recs = records(c.n, c.rsptyp);
@@ -180,7 +180,11 @@ TEST(DesignPass, SameResultsOnAnyNumberOfThreadsAndAsRecordByRecord) {
     ASSERT_EQ(p.days.size(), one.scores.size());
     EXPECT_EQ(one.sums.ndays * (M + 1), static_cast<std::int64_t>(one.scores.size()));
     for (std::size_t k = 0; k < p.days.size(); ++k) expect_near(p.days[k], one.scores[k], 1.0);
-    for (std::size_t k = 0; k < p.y.size(); ++k) EXPECT_DOUBLE_EQ(p.y[k], one.y[k]);
+    ASSERT_EQ(one.fitted.size(), 3 * p.y.size());
+    for (std::size_t k = 0; k < p.y.size(); ++k) {
+      EXPECT_DOUBLE_EQ(p.y[k], one.y[k]);
+      EXPECT_DOUBLE_EQ(p.y[k], one.fitted[3 * k]);  // the fitted-value store, record by record
+    }
     EXPECT_EQ(one.sums.trace_high_at == 0, c.trace == 0.0);
   }
 }
