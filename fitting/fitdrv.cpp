@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "channels.hpp"
 #include "console.hpp"
@@ -13,6 +14,7 @@
 #include "fixed_parse.hpp"
 #include "iwls.hpp"
 #include "newmdl.hpp"
+#include "ordered_chunks.hpp"
 #include "resid.hpp"
 #include "run_exit.hpp"
 #include "spatial.hpp"
@@ -244,28 +246,57 @@ void write_listing(const FitProgram& prog, const SiteTable& sites, int chfit, st
   TextOut& out = channels().output(chout);
   RecordStore& store = channels().store(chfit);
   out.line("SITE YEAR MONTH DAY OBSERVED PREDICTED    ETA");
-  FittedRecord r;
-  Fields line;  // one line's storage for the whole listing
+  // Formatting the numbers is most of the work: chunks of lines are formatted on all
+  // cores and written in order.
+  constexpr std::int64_t LINES = 16384;
+  struct Slot {
+    SharedView view;
+    Fields line;
+    std::string text;
+    bool failed = false;
+  };
+  const int threads = pass_threads();
+  std::vector<Slot> slots(static_cast<std::size_t>(chunk_slots(threads)));
+  if (!store.settle(nrec)) store_read_failure(store, "RESLST");
   const std::string none;
-  for (std::int64_t n = 1; n <= nrec; ++n) {
-    if (!read_fitted(store, n, r)) store_read_failure(store, "RESLST");
-    const std::string& code = r.site >= 1 && r.site <= sites.nsites ? sites.sitcod(r.site) : none;
-    out.line(line.clear()
-                 .a(code, 4)
-                 .x(1)
-                 .i(r.yy, 4)
-                 .x(4)
-                 .i(r.mm, 2)
-                 .x(1)
-                 .i(r.dd, 3)
-                 .x(1)
-                 .f(r.y, 8, 4)
-                 .x(2)
-                 .f(r.mu, 8, 4)
-                 .x(prog.eta_gap)
-                 .f(r.eta, 8, 4)
-                 .str());
-  }
+  bool failed = false;
+  for_chunks_in_order(
+      (nrec + LINES - 1) / LINES, threads,
+      [&](std::int64_t c, int s) {
+        Slot& slot = slots[static_cast<std::size_t>(s)];
+        slot.text.clear();
+        const std::int64_t first = c * LINES + 1, count = std::min(LINES, nrec - c * LINES);
+        slot.failed = !store.view_run(first, count, slot.view);
+        if (slot.failed) return;
+        FittedRecord r;
+        for (std::int64_t k = 0; k < count; ++k) {
+          unpack_fitted(slot.view.data() + k * FITTED_RECORD_LENGTH, r);
+          const std::string& code = r.site >= 1 && r.site <= sites.nsites ? sites.sitcod(r.site) : none;
+          slot.text += slot.line.clear()
+                           .a(code, 4)
+                           .x(1)
+                           .i(r.yy, 4)
+                           .x(4)
+                           .i(r.mm, 2)
+                           .x(1)
+                           .i(r.dd, 3)
+                           .x(1)
+                           .f(r.y, 8, 4)
+                           .x(2)
+                           .f(r.mu, 8, 4)
+                           .x(prog.eta_gap)
+                           .f(r.eta, 8, 4)
+                           .str();
+          slot.text += '\n';
+        }
+        slot.view.reset();
+      },
+      [&](std::int64_t, int s) {
+        const Slot& slot = slots[static_cast<std::size_t>(s)];
+        failed = failed || slot.failed;
+        if (!failed) out.text(slot.text);
+      });
+  if (failed) store_read_failure(store, "RESLST");
 }
 
 void fit_run(const FitProgram& prog) {

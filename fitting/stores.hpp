@@ -96,15 +96,20 @@ inline bool write_fitted(RecordStore& st, std::int64_t n, const FittedRecord& r)
   return st.write(n, p, sizeof p);
 }
 
-inline bool read_fitted(RecordStore& st, std::int64_t n, FittedRecord& r) {
-  const unsigned char* p = st.view(n, 40);
-  if (!p) return false;
+// A fitted-value record from its bytes as stored.
+inline void unpack_fitted(const unsigned char* p, FittedRecord& r) {
   get_head(p, r);
   double v[3];
   std::memcpy(v, p + 16, 24);
   r.y = v[0];
   r.mu = v[1];
   r.eta = v[2];
+}
+
+inline bool read_fitted(RecordStore& st, std::int64_t n, FittedRecord& r) {
+  const unsigned char* p = st.view(n, 40);
+  if (!p) return false;
+  unpack_fitted(p, r);
   return true;
 }
 

@@ -189,6 +189,11 @@ void TextOut::line(std::string_view text) {
   if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fputc('\n', file_) == EOF) fail(errno);
 }
 
+void TextOut::text(std::string_view lines) {
+  if (!file_ || error_ != 0) return;
+  if (std::fwrite(lines.data(), 1, lines.size(), file_) != lines.size()) fail(errno);
+}
+
 void TextOut::flush() {
   if (file_ && error_ == 0 && std::fflush(file_) != 0) fail(errno);
 }

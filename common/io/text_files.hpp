@@ -71,6 +71,8 @@ class TextOut {
   // Starts the replacement of path; false when no file can be created beside it.
   bool open(const std::string& path);
   void line(std::string_view text);
+  // Text of whole lines, each with its newline.
+  void text(std::string_view lines);
   // Flushes and closes the temporary file; false if anything failed to reach it.
   bool finish();
   // Puts the finished file in place under its name; false if that fails.
