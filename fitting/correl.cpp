@@ -145,8 +145,12 @@ class PairSums {
   struct Pair {
     double cross = 0.0, cnt = 0.0, sum_i = 0.0, sq_i = 0.0, sum_j = 0.0, sq_j = 0.0;
   };
-  std::size_t size() const { return static_cast<std::size_t>(n_) * static_cast<std::size_t>(n_); }
-  std::size_t at(int i, int j) const { return static_cast<std::size_t>(i) * static_cast<std::size_t>(n_) + static_cast<std::size_t>(j); }
+  // The pairs i <= j, row by row.
+  std::size_t size() const { return static_cast<std::size_t>(n_) * static_cast<std::size_t>(n_ + 1) / 2; }
+  std::size_t at(int i, int j) const {
+    const auto a = static_cast<std::size_t>(i), b = static_cast<std::size_t>(j), n = static_cast<std::size_t>(n_);
+    return a * n - a * (a - 1) / 2 + (b - a);
+  }
   void clear_day() { std::fill(day_.begin(), day_.end(), MISSING_VALUE); }
 
   int n_;
