@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times both fitting programs on the synthetic network of make_network.sh (200
 # gauges, 40 years, about 2.9 million site-days, 10-covariate models): wall and CPU
-# time and peak memory from /usr/bin/time -v, the residual listing on its own, a run
+# time and peak memory from /usr/bin/time -v, the residual listing on its own, runs
 # on one core, a run with the weather-state structure, runs on half the years and
 # half the gauges, the passes over the design store (bench/store_bench) on one core
 # and on all, and, when R is installed, the ratio of each whole run to R's glm
@@ -47,10 +47,12 @@ $(grep -c '^Beginning iteration' "$prog.out") iterations, wall $wall s, CPU $cpu
   rm -f ./*.res ./*.de2 ./cor_*.dat ./res_*.dat
 done
 
-# On one core, and with the weather-state structure, whose estimation passes over the
-# fitted values many times.
-RAINGLM_THREADS=1 run occmodel
-echo "occmodel on one core: wall $wall s, CPU $cpu s"
+# On one core, and occmodel with the weather-state structure, whose estimation passes
+# over the fitted values many times.
+for prog in occmodel amtmodel; do
+  RAINGLM_THREADS=1 run "$prog"
+  echo "$prog on one core: wall $wall s, CPU $cpu s, peak memory $mem kB"
+done
 sed -i 's/^   10    0.0000    0    1    0$/   10    0.5000   21    1    0/' logistic.def
 run occmodel
 echo "occmodel with the weather-state structure: wall $wall s, CPU $cpu s, peak memory $mem kB"
