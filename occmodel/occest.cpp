@@ -16,6 +16,7 @@
 #include "dev_math.hpp"
 #include "files.hpp"
 #include "fixed_format.hpp"
+#include "ordered_chunks.hpp"
 #include "run_exit.hpp"
 #include "spatial.hpp"
 #include "stores.hpp"
@@ -451,7 +452,7 @@ void corlat(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, 
   empcor(chfit, nsites, nrec, RSP_OCCURRENCE, RES_OBSERVED, DEP_MEANPRODUCT, freq, count, MAXSIT);
 
   const LatentThresholds thresholds = latent_thresholds(chfit, nrec, nsites);
-  if (nthreads <= 0) nthreads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
+  if (nthreads <= 0) nthreads = pass_threads();
   PairWork work(thresholds, freq, count, nsites, nthreads);
   for (std::size_t k = 0; k < work.size(); ++k) {
     const auto [i, j] = work.pair(k);

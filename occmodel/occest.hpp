@@ -27,8 +27,8 @@ double spvar(WeatherDays& days, std::int64_t nrec, int nsites, double rho, int s
 // Latent Gaussian correlations of every pair of sites from their joint wet
 // frequency, written to the correlation file open on chcorrel (then closed); for
 // structures 2 to 6 the structure is fitted to them. Pairs are worked on by
-// nthreads threads (0: as many as the machine has cores, at most 2); the results do
-// not depend on the number. site_capacity must be MAXSIT.
+// nthreads threads (0: as many as the machine has cores, or RAINGLM_THREADS); the
+// results do not depend on the number. site_capacity must be MAXSIT.
 void corlat(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, int chcorrel,
             const std::string& model_file, int site_capacity, int nthreads = 0);
 
