@@ -6,19 +6,8 @@
 set -euo pipefail
 occ_structure="${1:-   10    0.3000    2    1    0}"
 
-# Sites: 38 header lines, the attribute count and names, then a name line and a
-# data line (code, region, X, Y, elevation) per site.
-awk 'BEGIN {
-  for (i = 1; i <= 38; i++) print "Synthetic benchmark network, line " i
-  print "    3"
-  printf "%-70s\n%-70s\n%-70s\n", "Eastings (km)", "Northings (km)", "Elevation (km)"
-  print "Sites:"
-  srand(11)
-  for (s = 1; s <= 200; s++) {
-    printf "%-70s\n", "Benchmark gauge " s
-    printf "B%03d%5d%10.3f%10.3f%10.3f\n", s, 1 + s % 3, 300 * rand(), 300 * rand(), 0.1 + 0.9 * rand()
-  }
-}' > siteinfo.def
+# Sites: 200 gauges over 300 km square in 3 regions.
+bash "$(dirname "$0")/synthetic_sites.sh" 200 300 3
 
 # Daily values 1961-2000: occurrence depends on the season and yesterday, amounts
 # are exponential with a seasonal mean; 1 % of values missing.

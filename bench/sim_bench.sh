@@ -14,17 +14,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-awk 'BEGIN {
-  for (i = 1; i <= 38; i++) print "Synthetic benchmark network, line " i
-  print "    3"
-  printf "%-70s\n%-70s\n%-70s\n", "Eastings (km)", "Northings (km)", "Elevation (km)"
-  print "Sites:"
-  srand(11)
-  for (s = 1; s <= 20; s++) {
-    printf "%-70s\n", "Benchmark gauge " s
-    printf "B%03d%5d%10.3f%10.3f%10.3f\n", s, 1 + s % 2, 100 * rand(), 100 * rand(), 0.1 + 0.9 * rand()
-  }
-}' > siteinfo.def
+bash "$root/bench/synthetic_sites.sh" 20 100 2
 { for i in $(seq 1 19); do echo "Benchmark regions, line $i"; done
   printf '%5d%-60s\n' 0 "Benchmark network" 1 "West" 2 "East"; } > regions.def
 : > gaugvals.dat  # no observations: every site-day is simulated
