@@ -152,33 +152,6 @@ bool BlockFile::settle(std::int64_t reach) {
   return true;
 }
 
-namespace {
-
-// A positioned read or write of all n bytes, however many calls the system needs.
-template <class Transfer, class Bytes>
-bool whole(Transfer transfer, int fd, Bytes* at, std::size_t n, std::int64_t offset) {
-  while (n > 0) {
-    const ssize_t done = transfer(fd, at, n, static_cast<off_t>(offset));
-    if (done <= 0) return false;
-    at += done;
-    offset += done;
-    n -= static_cast<std::size_t>(done);
-  }
-  return true;
-}
-
-}  // namespace
-
-bool BlockFile::read_shared(std::int64_t offset, void* data, std::size_t n) {
-  if (!file_ || offset < 0 || offset + static_cast<std::int64_t>(n) > size_) return false;
-  auto dst = static_cast<unsigned char*>(data);
-  if (resident_) {
-    std::memcpy(dst, block_.data() + offset, n);
-    return true;
-  }
-  return whole(::pread, ::fileno(file_), dst, n, offset);
-}
-
 bool BlockFile::view_shared(std::int64_t offset, std::size_t n, SharedView& view) {
   view.reset();
   if (!file_ || offset < 0 || offset + static_cast<std::int64_t>(n) > size_) return false;
@@ -198,7 +171,15 @@ bool BlockFile::write_shared(std::int64_t offset, const void* data, std::size_t 
     std::memcpy(block_.data() + offset, src, n);
     return true;
   }
-  return whole(::pwrite, ::fileno(file_), src, n, offset);
+  const int fd = ::fileno(file_);
+  while (n > 0) {
+    const ssize_t put = ::pwrite(fd, src, n, static_cast<off_t>(offset));
+    if (put <= 0) return false;
+    src += put;
+    offset += put;
+    n -= static_cast<std::size_t>(put);
+  }
+  return true;
 }
 
 void BlockFile::grow(std::int64_t size) {
@@ -227,12 +208,6 @@ bool RecordStore::read(std::int64_t recno, void* data, std::size_t n) {
 const unsigned char* RecordStore::view(std::int64_t recno, std::size_t n) {
   if (recno < 1 || recno > count_ || n > length_) return nullptr;
   return file_.view((recno - 1) * static_cast<std::int64_t>(length_), n);
-}
-
-bool RecordStore::read_run(std::int64_t first, std::int64_t count, void* data) {
-  if (first < 1 || count < 0 || first + count - 1 > count_) return false;
-  const auto len = static_cast<std::int64_t>(length_);
-  return file_.read_shared((first - 1) * len, data, static_cast<std::size_t>(count * len));
 }
 
 bool RecordStore::view_run(std::int64_t first, std::int64_t count, SharedView& view) {

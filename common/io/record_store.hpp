@@ -51,10 +51,9 @@ class BlockFile {
   // Access by several threads at once, each to its own byte ranges below `reach`:
   // settle(reach) keeps a file that fits in the block in memory and otherwise puts
   // the block on the disk and forgets it; from then until any other call only
-  // read_shared and write_shared may be used, and grow() records how far the bytes
+  // view_shared and write_shared may be used, and grow() records how far the bytes
   // written by write_shared reach.
   bool settle(std::int64_t reach);
-  bool read_shared(std::int64_t offset, void* data, std::size_t n);
   bool view_shared(std::int64_t offset, std::size_t n, SharedView& view);
   bool write_shared(std::int64_t offset, const void* data, std::size_t n);
   void grow(std::int64_t size);
@@ -103,11 +102,10 @@ class RecordStore {
   bool failed() const { return file_.failed(); }
 
   // Runs of whole records for passes split over threads: after settle(records),
-  // read_run and write_run may be called from several threads, each for records of
+  // view_run and write_run may be called from several threads, each for records of
   // its own among the first `records`, and written_upto(last) then records the
   // highest record number written that way.
   bool settle(std::int64_t records) { return file_.settle(records * static_cast<std::int64_t>(length_)); }
-  bool read_run(std::int64_t first, std::int64_t count, void* data);
   bool view_run(std::int64_t first, std::int64_t count, SharedView& view);
   bool write_run(std::int64_t first, std::int64_t count, const void* data);
   void written_upto(std::int64_t last);
