@@ -28,8 +28,6 @@ struct DesignPass::Slot {
 
 namespace {
 
-constexpr std::size_t FITTED_BYTES = 40;  // site, date, observed, fitted mean, linear predictor
-
 void clear_sums(PassResult& r, int n) {
   r.ll = r.pearson = r.logy = 0.0L;
   r.xwz.assign(static_cast<std::size_t>(n), 0.0);
@@ -227,14 +225,14 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
         slot.wq[static_cast<std::size_t>(k)] = wq;
         if (record) {
           const unsigned char* at = block + static_cast<std::size_t>(k) * len;
-          unsigned char* f = slot.out.data() + static_cast<std::size_t>((start + k) % OUT_RUN) * FITTED_RECORD_LENGTH;
-          std::memcpy(f, at, 16);  // site and date
-          const double v[3] = {y, mu, eta};
-          std::memcpy(f + 16, v, 24);
+          FittedRecord fr;
+          get_head(at, fr);
+          fr.y = y;
+          fr.mu = mu;
+          fr.eta = eta;
+          pack_fitted(slot.out.data() + static_cast<std::size_t>((start + k) % OUT_RUN) * FITTED_RECORD_LENGTH, fr);
           if (scores) {
-            std::int32_t d[3];
-            std::memcpy(d, at + 4, 12);
-            const std::int64_t date = static_cast<std::int64_t>(d[0]) * 10000 + d[1] * 100 + d[2];
+            const std::int64_t date = static_cast<std::int64_t>(fr.yy) * 10000 + fr.mm * 100 + fr.dd;
             if (slot.run_date.empty() || slot.run_date.back() != date) {
               slot.run_date.push_back(date);
               slot.run_score.resize(slot.run_score.size() + static_cast<std::size_t>(n), 0.0);
@@ -313,10 +311,6 @@ void DesignPass::run(const PassRequest& req, const Array1<double>& beta, PassRes
   if (read_error) store_read_failure(design_, "FITCAL");
   if (write_error) scratch_full();
   if (record && !ended) fitted->written_upto(nrec_);
-  if (!req.sums) {
-    out.xwz.assign(static_cast<std::size_t>(n), 0.0);
-    out.score.assign(static_cast<std::size_t>(n), 0.0);
-  }
 }
 
 }  // namespace rg

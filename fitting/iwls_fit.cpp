@@ -172,7 +172,6 @@ IwlsResult iwls(int rsptyp, Model& model, int m, std::int64_t nrec, int nsites, 
     // --- One pass over the design store at the current beta.
     if (r == 0) llprev = llbest = ll;
     ndays = 0;
-    if (trace > 0.0 || k == 0) slogy = 0.0L;
     // The gamma information does not change between passes, but a pass that stopped
     // before factorising it leaves it to be formed again.
     rebuild = !(passes >= 1 && rsptyp == RSP_AMOUNT && !nonlinear) || !factored;

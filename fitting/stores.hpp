@@ -88,11 +88,16 @@ class DesignIO {
   prgerr(routine, "fit_both", 3);
 }
 
+// The bytes of a fitted-value record as stored (40 of the record's length).
+inline void pack_fitted(unsigned char* p, const FittedRecord& r) {
+  put_head(p, r);
+  const double v[3] = {r.y, r.mu, r.eta};
+  std::memcpy(p + 16, v, 24);
+}
+
 inline bool write_fitted(RecordStore& st, std::int64_t n, const FittedRecord& r) {
   unsigned char p[40];
-  put_head(p, r);
-  double v[3] = {r.y, r.mu, r.eta};
-  std::memcpy(p + 16, v, 24);
+  pack_fitted(p, r);
   return st.write(n, p, sizeof p);
 }
 
