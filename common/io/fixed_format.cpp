@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "powers_of_ten.hpp"
+
 namespace rg {
 
 namespace {
@@ -73,7 +75,6 @@ std::string fmt_e(double v, int w, int d) {
 
 namespace {
 
-constexpr double POW10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 constexpr std::uint64_t IPOW10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
 
 // |v| * 10^d rounded to an integer as printf rounds it (1 <= d <= 9), when one
@@ -82,7 +83,7 @@ constexpr std::uint64_t IPOW10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10
 // as the exact product, or on the half itself: only then is the rounding in doubt,
 // and the answer is false (the full conversion must decide).
 bool scaled_fast(double v, int d, std::uint64_t& n) {
-  const double x = std::fabs(v) * POW10[d];
+  const double x = std::fabs(v) * EXACT_POW10[d];
   if (!(x < 0x1p50)) return false;
   const double whole = std::floor(x);
   const double frac = x - whole;  // exact

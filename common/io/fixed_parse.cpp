@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "powers_of_ten.hpp"
+
 namespace rg {
 
 std::string_view column_field(std::string_view line, int col, int width) {
@@ -55,10 +57,6 @@ std::optional<long long> parse_int(std::string_view field) {
 
 namespace {
 
-// Exact powers of ten of a double.
-constexpr double POW10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                            1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 // A plain field (sign, digits, at most one decimal point, blanks) whose digits form
 // an integer m below 2^53 with at most 22 decimals: m and 10^k are exact doubles, so
 // the one division is the correctly rounded value. False for anything else.
@@ -85,7 +83,7 @@ bool plain_real(std::string_view field, int implied_decimals, double& out) {
   }
   const int k = point ? decimals : implied_decimals;
   if (!digits || k < 0 || k > 22) return false;
-  const double v = static_cast<double>(m) / POW10[k];
+  const double v = static_cast<double>(m) / EXACT_POW10[k];
   out = neg ? -v : v;
   return true;
 }
