@@ -243,7 +243,7 @@ void print_summary(Console& con, const std::vector<StatSummary>& summary) {
     f.t(" ").a(s.statistic, 16).i(s.rows, 6).i(s.compared, 10);
     if (std::isnan(s.mean_abs_error)) f.x(17);
     else f.f(s.mean_abs_error, 17, 4);
-    if (s.compared > 0) f.f(100.0 * s.inside / s.compared, 13, 0).t(" %");
+    if (s.compared > 0) f.i(std::lround(100.0 * s.inside / s.compared), 13).t(" %");
     con.line(f.str());
   }
 }
