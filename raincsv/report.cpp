@@ -197,6 +197,8 @@ std::vector<SeriesStats> simulated_stats(const std::string& path, const std::vec
   int current_r = -1, last_date = 0;
   DailyDatRecord r;
   long records = 0;
+  // Same gauges as the observations (match_gauges), in the observations' order.
+  const int nsites = static_cast<int>(sim_codes.size());
   std::vector<double> values(sim_codes.size());
   auto fail = [&](const std::string& what) {
     csv_fail(path + ", line " + std::to_string(in.line()) + ": " + what);
@@ -211,7 +213,7 @@ std::vector<SeriesStats> simulated_stats(const std::string& path, const std::vec
         fail("realisation " + std::to_string(r.realisation) + " follows realisation " + std::to_string(current_r) +
              ": the realisations are out of order or repeated (files appended?).");
       if (current) stats.push_back(current->finish());
-      current.emplace(static_cast<int>(sim_codes.size()), rule);
+      current.emplace(nsites, rule);
       current_r = r.realisation;
     } else if (date <= last_date) {
       fail("the date " + date_text(date) + " does not follow " + date_text(last_date) + " in realisation " +

@@ -11,9 +11,10 @@ namespace rg {
 
 namespace {
 
-// A statistic is flagged when fewer observed values than this share lie inside the
-// simulated 5-95 % range (a calibrated generator puts about 90 % inside).
-constexpr double FLAG_BELOW = 0.8;
+// A statistic is marked when fewer observed values than these shares lie inside the
+// simulated 5-95 % range (a calibrated generator puts about 90 % inside): shaded
+// below the first, flagged as often outside below the second.
+constexpr double SHADE_BELOW = 0.8, FLAG_BELOW = 0.5;
 
 std::string escaped(const std::string& s) {
   std::string out;
@@ -45,7 +46,7 @@ std::string read_bytes(const std::filesystem::path& p) {
 const char* const STYLE =
     "body{font-family:sans-serif;max-width:960px;margin:2em auto;padding:0 1em;color:#222}"
     "table{border-collapse:collapse;margin:1em 0}td,th{border:1px solid #bbb;padding:3px 8px}"
-    "td.n{text-align:right}tr.flag{background:#fde2dd}img{max-width:100%;border:1px solid #ddd}"
+    "td.n{text-align:right}tr.shade{background:#fff4d6}tr.flag{background:#fbd3cb}img{max-width:100%;border:1px solid #ddd}"
     "p.note{color:#555}";
 
 }  // namespace
@@ -81,13 +82,16 @@ void write_report_html(TextOut& out, const ReportInputs& inputs, const std::vect
   out.line("<h2>Summary</h2>");
   out.line("<p>Per statistic: the rows of <code>validation.csv</code>, the mean absolute error of the simulated mean "
            "against the observed value, and the share of observed values inside the simulated 5&ndash;95 % range "
-           "(about 90 % for a calibrated generator). Rows shaded red have fewer than 80 % inside.</p>");
+           "(about 90 % for a calibrated generator). Rows with fewer than 80 % inside are shaded; those with "
+           "fewer than 50 % inside, the statistics the simulation misses most often, are flagged (&#9873;) in "
+           "red.</p>");
   out.line("<table><tr><th>statistic</th><th>rows</th><th>compared</th><th>mean abs. error</th>"
            "<th>inside 5&ndash;95 %</th></tr>");
   for (const auto& s : summary) {
     const double share = s.compared > 0 ? static_cast<double>(s.inside) / s.compared : NAN;
-    const bool flag = s.compared > 0 && share < FLAG_BELOW;
-    out.line(std::string(flag ? "<tr class=\"flag\">" : "<tr>") + "<td>" + escaped(s.statistic) + (flag ? " &#9873;" : "") +
+    const bool flag = s.compared > 0 && share < FLAG_BELOW, shade = s.compared > 0 && share < SHADE_BELOW;
+    out.line(std::string(flag ? "<tr class=\"flag\">" : shade ? "<tr class=\"shade\">" : "<tr>") + "<td>" +
+             escaped(s.statistic) + (flag ? " &#9873;" : "") +
              "</td><td class=\"n\">" + std::to_string(s.rows) + "</td><td class=\"n\">" + std::to_string(s.compared) +
              "</td><td class=\"n\">" + fixed(s.mean_abs_error, 4) + "</td><td class=\"n\">" +
              (s.compared > 0 ? fixed(100 * share, 0) + " %" : "") + "</td></tr>");
