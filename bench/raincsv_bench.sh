@@ -52,6 +52,7 @@ head -21 stations.csv > stations20.csv
 awk -F, 'NR == 1 || ($1 <= "G020" && $2 >= 1971)' daily.csv > daily20.csv
 "$raincsv" import --sites stations20.csv --daily daily20.csv --out obs20 > /dev/null
 mkdir sim
+cp obs20/siteinfo.def sim/   # the report matches the simulation's gauges by code
 awk 'BEGIN {
   srand(9)
   split("31 28 31 30 31 30 31 31 30 31 30 31", len, " ")

@@ -21,7 +21,7 @@ const char* const USAGE[] = {
     "                 [--missing VALUE] [--region COLUMN] --out DIR",
     "  raincsv export daily.dat --sites siteinfo.def",
     "  raincsv export monthly.dat",
-    "  raincsv report [--threshold MM] [--no-plots] OBS_DIR SIM_DIR OUT_DIR",
+    "  raincsv report [--threshold MM] [--from YEAR] [--to YEAR] [--no-plots] OBS_DIR SIM_DIR OUT_DIR",
 };
 
 [[noreturn]] void usage(const std::string& problem) {
@@ -108,11 +108,16 @@ void export_command(const std::vector<std::string>& args) {
 }
 
 void report_command(const std::vector<std::string>& args) {
-  CommandLine cl = parse(args, {"--threshold"}, {"--no-plots"});
+  CommandLine cl = parse(args, {"--threshold", "--from", "--to"}, {"--no-plots"});
   if (cl.positional.size() != 3) usage("raincsv report needs OBS_DIR, SIM_DIR and OUT_DIR.");
   ReportOptions opt;
-  opt.threshold = number_option(cl, "--threshold", 0.0);
-  if (opt.threshold < 0) usage("The threshold cannot be negative.");
+  if (cl.options.count("--threshold")) {
+    opt.threshold = number_option(cl, "--threshold", 0.0);
+    if (opt.threshold < 0) usage("The threshold cannot be negative.");
+  }
+  opt.from_year = year_option(cl, "--from").value_or(opt.from_year);
+  opt.to_year = year_option(cl, "--to").value_or(opt.to_year);
+  if (opt.to_year < opt.from_year) usage("The period ends before it begins.");
   opt.plots = cl.options.count("--no-plots") == 0;
   opt.obs_dir = cl.positional[0];
   opt.sim_dir = cl.positional[1];

@@ -288,6 +288,124 @@ std::string key(const std::string& stat, const std::string& a, const std::string
   return stat + "," + a + "," + b + "," + m;
 }
 
+double plain_sd(const std::vector<double>& v) {
+  if (v.size() < 2) return NAN;
+  double m = 0, ss = 0;
+  for (double x : v) m += x / static_cast<double>(v.size());
+  for (double x : v) ss += (x - m) * (x - m);
+  return std::sqrt(ss / static_cast<double>(v.size() - 1));
+}
+
+double plain_mean(const std::vector<double>& v) {
+  double m = 0;
+  for (double x : v) m += x;
+  return v.empty() ? NAN : m / static_cast<double>(v.size());
+}
+
+double plain_quantile(std::vector<double> v, double p);
+
+// Persistence, year-to-year spread, extremes and joint amounts, from a day-by-day
+// calendar of the whole period in which a day not in the series is missing: spells
+// are runs with a known day of the other kind on both sides, counted in the season
+// of their first day; a year or month counts when every day of it has a value.
+void plain_persistence(Stats& st, const Series& series, const std::vector<std::string>& codes, double thr) {
+  struct Cal {
+    int y, m;
+    std::vector<double> v;
+  };
+  std::vector<Cal> cal;
+  std::map<long, const Day*> by_date;
+  for (const auto& d : series) by_date[d.y * 10000L + d.m * 100 + d.d] = &d;
+  const Day& first = series.front();
+  const Day& last = series.back();
+  for (int y = first.y; y <= last.y; ++y)
+    for (int m = 1; m <= 12; ++m)
+      for (int d = 1; d <= month_length(m, y); ++d) {
+        long date = y * 10000L + m * 100 + d;
+        if (date < first.y * 10000L + first.m * 100 + first.d || date > last.y * 10000L + last.m * 100 + last.d) continue;
+        auto it = by_date.find(date);
+        cal.push_back(Cal{y, m, it == by_date.end() ? std::vector<double>(codes.size(), -1) : it->second->v});
+      }
+  const char* season[] = {"DJF", "DJF", "MAM", "MAM", "MAM", "JJA", "JJA", "JJA", "SON", "SON", "SON", "DJF"};
+  std::vector<double> pooled_max;
+  for (std::size_t s = 0; s < codes.size(); ++s) {
+    auto state = [&](std::size_t t) { return cal[t].v[s] < 0 ? -1 : cal[t].v[s] > thr ? 1 : 0; };
+    for (int m = 1; m <= 12; ++m) {
+      double ww = 0, w = 0, dw = 0, d = 0;
+      for (std::size_t t = 1; t < cal.size(); ++t) {
+        if (cal[t].m != m || state(t) < 0 || state(t - 1) < 0) continue;
+        if (state(t - 1) == 1) w += 1, ww += state(t);
+        else d += 1, dw += state(t);
+      }
+      st[key("p_wet_wet", codes[s], "", std::to_string(m))] = ww / w;
+      st[key("p_wet_dry", codes[s], "", std::to_string(m))] = dw / d;
+      std::map<int, std::pair<int, double>> months;  // year -> days with a value, total
+      for (const auto& c : cal)
+        if (c.m == m && c.v[s] >= 0) months[c.y].first += 1, months[c.y].second += c.v[s];
+      std::vector<double> totals;
+      for (const auto& [y, dt] : months)
+        if (dt.first == month_length(m, y)) totals.push_back(dt.second);
+      if (totals.size() >= 2) st[key("month_total_sd", codes[s], "", std::to_string(m))] = plain_sd(totals);
+    }
+    std::map<std::string, std::vector<double>> spells;  // "wet,DJF" -> lengths
+    std::map<int, double> longest_dry;                  // year of the first day -> length
+    for (std::size_t t = 1; t < cal.size();) {
+      int k = state(t);
+      std::size_t e = t;
+      while (e + 1 < cal.size() && state(e + 1) == k) ++e;
+      if (k >= 0 && state(t - 1) == 1 - k && e + 1 < cal.size() && state(e + 1) == 1 - k) {
+        spells[std::string(k ? "wet," : "dry,") + season[cal[t].m - 1]].push_back(static_cast<double>(e - t + 1));
+        if (k == 0) longest_dry[cal[t].y] = std::max(longest_dry[cal[t].y], static_cast<double>(e - t + 1));
+      }
+      t = e + 1;
+    }
+    for (const char* ss : {"DJF", "MAM", "JJA", "SON"}) {
+      if (!spells["wet," + std::string(ss)].empty())
+        st[key("wet_spell_mean", codes[s], "", ss)] = plain_mean(spells["wet," + std::string(ss)]);
+      if (!spells["dry," + std::string(ss)].empty())
+        st[key("dry_spell_mean", codes[s], "", ss)] = plain_mean(spells["dry," + std::string(ss)]);
+    }
+    std::map<int, std::vector<double>> years;
+    for (const auto& c : cal)
+      if (c.v[s] >= 0) years[c.y].push_back(c.v[s]);
+    std::vector<double> totals, maxima, dry;
+    for (const auto& [y, v] : years) {
+      if (v.size() != (month_length(2, y) == 29 ? 366u : 365u)) continue;
+      double total = 0;
+      for (double x : v) total += x;
+      totals.push_back(total);
+      maxima.push_back(*std::max_element(v.begin(), v.end()));
+      if (longest_dry.count(y)) dry.push_back(longest_dry[y]);
+    }
+    if (totals.size() >= 2) st[key("annual_total_sd", codes[s], "", "")] = plain_sd(totals);
+    if (!dry.empty()) st[key("dry_spell_max", codes[s], "", "")] = plain_mean(dry);
+    if (!maxima.empty()) {
+      st[key("annual_max_mean", codes[s], "", "")] = plain_mean(maxima);
+      st[key("annual_max_p90", codes[s], "", "")] = plain_quantile(maxima, 0.9);
+    }
+  }
+  for (std::size_t i = 0; i < codes.size(); ++i)
+    for (std::size_t j = i + 1; j < codes.size(); ++j) {
+      std::vector<double> a, b;
+      for (const auto& c : cal)
+        if (c.v[i] > thr && c.v[j] > thr) a.push_back(c.v[i]), b.push_back(c.v[j]);
+      double ma = plain_mean(a), mb = plain_mean(b), sab = 0, saa = 0, sbb = 0;
+      for (std::size_t t = 0; t < a.size(); ++t)
+        sab += (a[t] - ma) * (b[t] - mb), saa += (a[t] - ma) * (a[t] - ma), sbb += (b[t] - mb) * (b[t] - mb);
+      if (a.size() >= 2 && saa > 0 && sbb > 0) st[key("amount_corr", codes[i], codes[j], "")] = sab / std::sqrt(saa * sbb);
+    }
+  for (int m = 1; m <= 12; ++m) {
+    std::vector<double> area;
+    for (const auto& c : cal) {
+      if (c.m != m || *std::min_element(c.v.begin(), c.v.end()) < 0) continue;
+      double sum = 0;
+      for (double x : c.v) sum += x;
+      area.push_back(sum / static_cast<double>(codes.size()));
+    }
+    if (area.size() >= 2) st[key("area_total_sd", "", "", std::to_string(m))] = plain_sd(area);
+  }
+}
+
 // The statistics straight from their definitions. A series without missing values
 // takes its mean monthly and annual totals as the mean of the calendar totals over
 // the years; with missing values, as the mean daily value times the mean length of
@@ -360,6 +478,7 @@ Stats plain_stats(const Series& series, const std::vector<std::string>& codes, d
     if (all) hist[k] += 1, full += 1;
   }
   for (std::size_t k = 0; k <= n; ++k) st[key("n_wet", "", "", std::to_string(k))] = hist[k] / full;
+  plain_persistence(st, series, codes, thr);
   return st;
 }
 
@@ -389,17 +508,19 @@ std::map<std::string, Row> read_validation(const std::string& text) {
 }
 
 double tolerance(const std::string& k) {
-  bool amount = k.rfind("wet_mean", 0) == 0 || k.rfind("month_total", 0) == 0 || k.rfind("annual_total", 0) == 0;
-  return amount ? 6e-4 : 6e-6;  // half a unit of the last printed decimal, and a little
+  bool five = false;
+  for (const char* s : {"wet_freq", "wet_corr", "n_wet", "p_wet_wet", "p_wet_dry", "amount_corr"})
+    five = five || k.rfind(std::string(s) + ",", 0) == 0;
+  return five ? 6e-6 : 6e-4;  // half a unit of the last printed decimal, and a little
 }
 
-void write_network(const TempDir& dir, const std::vector<std::string>& codes) {
+void write_network(const TempDir& dir, const std::vector<std::string>& codes, const std::string& folder = "obs") {
   std::string s;
   for (int i = 1; i <= 38; ++i) s += "header\n";
   s += "    2\nX (km)\nY (km)\nSites\n";
   for (std::size_t i = 0; i < codes.size(); ++i)
     s += "Gauge " + codes[i] + "\n" + format("%-4s%5d%10.3f%10.3f\n", codes[i].c_str(), 0, 3.0 * i, 4.0 * i * i);
-  dir.write("obs/siteinfo.def", s);
+  dir.write(folder + "/siteinfo.def", s);
 }
 
 // A small network: four gauges, two years of observations with missing days and
@@ -411,6 +532,7 @@ TEST(RaincsvReport, StatisticsMatchAPlainRecomputation) {
   fs::create_directories("sim");
   const std::vector<std::string> codes{"A1", "B22", "C333", "D444"};
   write_network(dir, codes);
+  write_network(dir, codes, "sim");
   std::mt19937 rng(17);
   std::uniform_real_distribution<double> u(0, 1);
   auto draw = [&](bool missing_allowed) {
@@ -433,7 +555,11 @@ TEST(RaincsvReport, StatisticsMatchAPlainRecomputation) {
   };
   Series obs = calendar(true);
   std::string gv;
-  for (const auto& d : obs) {
+  for (auto& d : obs) {
+    if (d.d == 15) {  // days with no record at all
+      std::fill(d.v.begin(), d.v.end(), -1.0);
+      continue;
+    }
     for (std::size_t s = 0; s < codes.size(); ++s) gv += format("%4d%2d%2d%-4s%6.2f\n", d.y, d.m, d.d, codes[s].c_str(), d.v[s]);
     if (d.d == 1) gv += format("%4d%2d%2d%-4s%6.2f\n", d.y, d.m, d.d, "ZZZ", 5.0);
   }
@@ -454,7 +580,9 @@ TEST(RaincsvReport, StatisticsMatchAPlainRecomputation) {
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("24 records of gauges not in siteinfo.def left out"), std::string::npos) << r.output;
   auto rows = read_validation(dir.read("out/validation.csv"));
-  EXPECT_EQ(rows.size(), 3u * 4 * 12 + 6 + 5 + 4);
+  // per gauge and month 6 x 48, per gauge 5 x 4, per season 2 x 16, per pair 2 x 6,
+  // per count of wet gauges 5, per month 12
+  EXPECT_EQ(rows.size(), 288u + 20 + 32 + 12 + 5 + 12);
 
   Stats expected = plain_stats(obs, codes, 0.3);
   std::vector<Stats> per_real;
@@ -475,11 +603,81 @@ TEST(RaincsvReport, StatisticsMatchAPlainRecomputation) {
   }
 
   // A simulation of another network is refused.
-  write_network(dir, {"A1", "B22", "C333"});
+  write_network(dir, {"A1", "B22", "C333", "E5"}, "sim");
   r = raincsv("report --no-plots obs sim out2");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("the record holds 4 sites, but siteinfo.def defines 3."), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("different gauges: only in the simulation: E5; only in the observations: D444."),
+            std::string::npos)
+      << r.output;
   EXPECT_FALSE(fs::exists("out2/validation.csv"));
+}
+
+// An occurrence model whose only global quantity is a threshold of the given kind
+// (2 soft, 3 hard) at 0.3 mm.
+std::string threshold_model(int kind) {
+  std::string s;
+  for (int i = 1; i <= 47; ++i) s += "header\n";
+  return s + "Threshold model\n    0    0.0000    0    0    0\n" + format("    8    0.3000    1%5d    0\n", kind);
+}
+
+// Two gauges A (0,0) and B (3,4), 1-10 January 2001; A has -1.00 on the 6th and B no
+// record on the 8th. The simulation folder lists the gauges as B, A, so its columns
+// are found by code. Worked values, for the hard threshold (0.30 is wet):
+//  A: 0 .3 1 0 0 - 2 .2 0 5  = D W W D D - W D D W;  B: 1 0 .3 .5 0 .4 3 - 0 2 = W D W W D W W - D W
+//  p_wet_wet A: after W on 2,3,7 -> W,D,D = 1/3; p_wet_dry A: after D on 1,4,8,9 -> W,D,D,W = 1/2
+//  p_wet_wet B: after W on 1,3,4,6 -> D,W,D,W = 1/2; p_wet_dry B: after D on 2,5,9 -> 3 of 3
+//  spells (both ends known): A wet 2-3, dry 8-9; B dry 2, wet 3-4, dry 5
+//  amount_corr on days wet at both (3, 7, 10): x = 1 2 5, y = .3 3 2: 6.5 / sqrt(26 * 11.18)
+//  area_total_sd over days with both values: sd(.5 .15 .65 .25 0 2.5 0 3.5) = 1.3164990
+// The one realisation (B, A columns) has A = .1 0 .3 0 on 1-4 January: wet above 0.
+TEST(RaincsvReport, WetDaysAsTheModelDefinesThemOnAWorkedNetwork) {
+  TempDir dir;
+  fs::create_directories("obs");
+  fs::create_directories("sim");
+  write_network(dir, {"A", "B"});
+  const double a[] = {0, 0.3, 1, 0, 0, -1, 2, 0.2, 0, 5}, b[] = {1, 0, 0.3, 0.5, 0, 0.4, 3, -2, 0, 2};
+  std::string gv;
+  for (int d = 1; d <= 10; ++d) {
+    gv += format("2001 1%2dA   %6.2f\n", d, a[d - 1]);
+    if (b[d - 1] > -2) gv += format("2001 1%2dB   %6.2f\n", d, b[d - 1]);
+  }
+  dir.write("obs/gaugvals.dat", gv);
+  std::string sites = dir.read("obs/siteinfo.def");
+  std::string swapped = sites.substr(0, sites.find("Gauge A")) + "Gauge B\nB       0     3.000     4.000\nGauge A\nA       0     0.000     0.000\n";
+  dir.write("sim/siteinfo.def", swapped);
+  dir.write("sim/daily.dat", "  1 2001  1  1   0.00 1   0.10 1 \n  1 2001  1  2   0.00 1   0.00 1 \n"
+                             "  1 2001  1  3   0.00 1   0.30 1 \n  1 2001  1  4   0.00 1   0.00 1 \n");
+  struct Case {
+    int kind;                // 0: no model, 2 soft, 3 hard threshold
+    const char* option;
+    const char* rule;        // what the console says
+    std::map<std::string, double> observed, simulated;
+  };
+  const std::map<std::string, double> hard{
+      {"wet_freq,A,,1", 4.0 / 9}, {"wet_freq,B,,1", 6.0 / 9}, {"p_wet_wet,A,,1", 1.0 / 3}, {"p_wet_dry,A,,1", 0.5},
+      {"p_wet_wet,B,,1", 0.5}, {"p_wet_dry,B,,1", 1.0}, {"wet_spell_mean,A,,DJF", 2}, {"dry_spell_mean,A,,DJF", 2},
+      {"wet_spell_mean,B,,DJF", 2}, {"dry_spell_mean,B,,DJF", 1}, {"amount_corr,A,B,", 6.5 / std::sqrt(26 * 11.18)},
+      {"area_total_sd,,,1", 1.3164990}};
+  const Case cases[] = {
+      {3, "", "observed value of 0.30 mm or more, simulated value above 0 (hard threshold", hard,
+       {{"wet_freq,A,,1", 0.5}, {"wet_freq,B,,1", 0}}},
+      {2, "", "observed value above 0.30 mm, simulated value above 0 (soft threshold",
+       {{"wet_freq,A,,1", 3.0 / 9}, {"wet_freq,B,,1", 5.0 / 9}}, {{"wet_freq,A,,1", 0.5}}},
+      {3, "--threshold 0.3 ", "value above 0.30 mm, observed and simulated (--threshold)",
+       {{"wet_freq,A,,1", 3.0 / 9}}, {{"wet_freq,A,,1", 0}}},
+      {0, "", "value above 0 mm, observed and simulated (no logistic.def", {{"wet_freq,A,,1", 5.0 / 9}},
+       {{"wet_freq,A,,1", 0.5}}},
+  };
+  for (const auto& c : cases) {
+    fs::remove("obs/logistic.def");
+    if (c.kind) dir.write("obs/logistic.def", threshold_model(c.kind));
+    Outcome r = raincsv(std::string("report --no-plots ") + c.option + "obs sim out");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find(std::string(" Wet day: ") + c.rule), std::string::npos) << r.output;
+    auto rows = read_validation(dir.read("out/validation.csv"));
+    for (const auto& [k, v] : c.observed) EXPECT_NEAR(rows.at(k).observed, v, tolerance(k)) << c.rule << " " << k;
+    for (const auto& [k, v] : c.simulated) EXPECT_NEAR(rows.at(k).mean, v, tolerance(k)) << c.rule << " " << k;
+  }
 }
 
 TEST(RaincsvReport, DrawsThePlots) {
@@ -488,12 +686,15 @@ TEST(RaincsvReport, DrawsThePlots) {
   fs::create_directories("obs");
   fs::create_directories("sim");
   write_network(dir, {"A1", "B22"});
+  write_network(dir, {"A1", "B22"}, "sim");
   dir.write("obs/gaugvals.dat", "2000 1 1A1    1.00\n2000 1 1B22   0.00\n2000 1 2A1    0.00\n2000 1 2B22   2.00\n");
   dir.write("sim/daily.dat", "  1 2000  1  1   1.00 1   0.00 1 \n  1 2000  1  2   0.00 1   3.00 1 \n"
                              "  2 2000  1  1   1.00 1   2.00 1 \n  2 2000  1  2   0.00 1   0.00 1 \n");
   Outcome r = raincsv("report obs sim 'out dir'");
   ASSERT_EQ(r.status, 0) << r.output;
-  for (const char* png : {"wet_freq.png", "wet_mean.png", "month_total.png", "annual_total.png", "wet_corr.png", "n_wet.png"}) {
+  // Two days of January only: no annual total, so no annual plot.
+  EXPECT_NE(r.output.find(" annual_total.png left out: no gauge has a value of annual_total"), std::string::npos);
+  for (const char* png : {"wet_freq.png", "wet_mean.png", "month_total.png", "wet_corr.png", "n_wet.png"}) {
     std::string data = dir.read(std::string("out dir/") + png);
     EXPECT_EQ(data.substr(0, 4), "\x89PNG") << png;
   }
@@ -507,6 +708,128 @@ TEST(RaincsvReport, DrawsThePlots) {
   EXPECT_NE(r.output.find("gnuplot cannot be started: validation.csv and plots.gp are written"), std::string::npos)
       << r.output;
   EXPECT_TRUE(fs::exists("out2/validation.csv"));
+}
+
+bool have(const char* program) { return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0; }
+
+// A two-gauge network observed 1999-2002 and simulated 2001-2002 in three realisations.
+void small_report_inputs(TempDir& dir, const std::vector<std::string>& codes) {
+  fs::create_directories("obs");
+  fs::create_directories("sim");
+  write_network(dir, codes);
+  write_network(dir, codes, "sim");
+  std::string gv, dat;
+  std::mt19937 rng(5);
+  auto amount = [&] { return rng() % 3 == 0 ? (rng() % 2000) / 100.0 : 0.0; };
+  for (int y = 1999; y <= 2002; ++y)
+    for (int m = 1; m <= 12; ++m)
+      for (int d = 1; d <= month_length(m, y); ++d)
+        for (const auto& c : codes) gv += format("%4d%2d%2d%-4s%6.2f\n", y, m, d, c.c_str(), y < 2001 ? 50.0 : amount());
+  for (int r = 1; r <= 3; ++r)
+    for (int y = 2001; y <= 2002; ++y)
+      for (int m = 1; m <= 12; ++m)
+        for (int d = 1; d <= month_length(m, y); ++d) {
+          dat += format("%3d %4d %2d %2d ", r, y, m, d);
+          for (std::size_t c = 0; c < codes.size(); ++c) dat += format("%6.2f 1 ", amount());
+          dat += "\n";
+        }
+  dir.write("obs/gaugvals.dat", gv);
+  dir.write("sim/daily.dat", dat);
+}
+
+// Realisations out of order, plots without points and a report written over an
+// earlier one.
+TEST(RaincsvReport, OutputSetAndFaultyInputs) {
+  TempDir dir;
+  small_report_inputs(dir, {"A1", "B22"});
+  // Realisations 1-3 twice (two files appended) are refused, not merged.
+  const std::string once = dir.read("sim/daily.dat");
+  dir.write("sim/daily.dat", once + once);
+  Outcome r = raincsv("report --no-plots obs sim out2");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("realisation 1 follows realisation 3: the realisations are out of order or repeated"),
+            std::string::npos)
+      << r.output;
+  EXPECT_FALSE(fs::exists("out2/validation.csv"));
+  dir.write("sim/daily.dat", once);
+
+  if (!have("gnuplot")) GTEST_SKIP() << "gnuplot is not installed";
+  // A threshold above every value: no wet day, so the wet-day plots are left out
+  // with the reason, and the rest is drawn.
+  r = raincsv("report --threshold 900 obs sim out3");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find(" wet_mean.png left out: no gauge-month has a value of wet_mean in both the observations "
+                          "and the simulation."),
+            std::string::npos)
+      << r.output;
+  EXPECT_FALSE(fs::exists("out3/wet_mean.png"));
+  EXPECT_EQ(dir.read("out3/n_wet.png").substr(0, 4), "\x89PNG");
+
+  // A report over an earlier one replaces the whole set: no plots now, so no stale
+  // PNG or plots.gp stays beside the new validation.csv.
+  dir.write("out3/notes.txt", "mine");
+  r = raincsv("report --no-plots obs sim out3");
+  EXPECT_EQ(r.status, 0) << r.output;
+  for (const auto& f : fs::directory_iterator("out3"))
+    EXPECT_TRUE(f.path().extension() != ".png" && f.path().filename() != "plots.gp") << f.path();
+  EXPECT_EQ(dir.read("out3/notes.txt"), "mine");
+
+  // A single gauge: no pairs, so the correlation plots are left out.
+  TempDir single;
+  small_report_inputs(single, {"A1"});
+  r = raincsv("report obs sim out");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find(" wet_corr.png left out: no pair of gauges"), std::string::npos) << r.output;
+  EXPECT_TRUE(fs::exists("out/return_levels.png"));
+}
+
+// Held-out years: the 50 mm days of 1999-2000 are left out of the observations.
+TEST(RaincsvReport, HeldOutYears) {
+  TempDir dir;
+  small_report_inputs(dir, {"A1", "B22"});
+  Outcome r = raincsv("report --no-plots --from 2001 --to 2002 obs sim out");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("records outside 2001-2002 left out"), std::string::npos) << r.output;
+  auto rows = read_validation(dir.read("out/validation.csv"));
+  EXPECT_LT(rows.at("annual_max_mean,A1,,").observed, 20.0);
+  r = raincsv("report --no-plots --from 2003 obs sim out");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("holds no values of the gauges of siteinfo.def in the years 2003-9999."), std::string::npos);
+}
+
+// report.html in a real browser: every embedded plot decodes (a copy of the page with
+// a script that counts the decoded images into the title, read back from the DOM),
+// and a screenshot of the page is taken.
+TEST(RaincsvReport, HtmlPageLoadsInABrowser) {
+  if (!have("gnuplot")) GTEST_SKIP() << "gnuplot is not installed";
+  std::string browser = have("chromium") ? "chromium" : have("chromium-browser") ? "chromium-browser" : "";
+  if (browser.empty()) GTEST_SKIP() << "Chromium is not installed (Debian package chromium)";
+  TempDir dir;
+  small_report_inputs(dir, {"A1", "B22", "C333"});
+  Outcome r = raincsv("report --from 2001 obs sim out");
+  ASSERT_EQ(r.status, 0) << r.output;
+  std::string page = dir.read("out/report.html");
+  EXPECT_EQ(page.find("http"), std::string::npos) << "the page must not need the network";
+  std::size_t images = 0;
+  for (auto at = page.find("<img"); at != std::string::npos; at = page.find("<img", at + 1)) ++images;
+  EXPECT_EQ(images, 17u);
+  const std::string check = page.substr(0, page.rfind("</body>")) +
+                            "<script>window.onload=function(){var n=0;for(const i of document.images)"
+                            "if(i.complete&&i.naturalWidth>0)n++;document.title='decoded '+n;}</script></body></html>";
+  dir.write("out/check.html", check);
+  const std::string flags = " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                            "--disable-background-networking --disable-component-update --disable-sync "
+                            "--user-data-dir=" + (fs::current_path() / "profile").string() + " ";
+  const std::string url = "file://" + (fs::current_path() / "out").string();
+  std::string cmd = browser + flags + "--dump-dom " + url + "/check.html > dom.txt 2>/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_NE(dir.read("dom.txt").find("<title>decoded " + std::to_string(images) + "</title>"), std::string::npos);
+  cmd = browser + flags + "--window-size=1000,2000 --screenshot=" + (fs::current_path() / "shot.png").string() + " " +
+        url + "/report.html > /dev/null 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const std::string shot = dir.read("shot.png");
+  EXPECT_EQ(shot.substr(0, 4), "\x89PNG");
+  EXPECT_GT(shot.size(), 20000u);
 }
 
 // The observed statistics of the shipped example against a direct computation from
@@ -540,6 +863,7 @@ TEST(RaincsvReport, ShippedExampleObservedStatistics) {
   std::string dat = format("%3d %4d %2d %2d ", 1, 1995, 1, 1);
   for (std::size_t s = 0; s < codes.size(); ++s) dat += "  0.00 1 ";
   fs::create_directories("sim");
+  fs::copy_file("obs/siteinfo.def", "sim/siteinfo.def");
   dir.write("sim/daily.dat", dat + "\n");
   r = raincsv("report --threshold 0.3 --no-plots obs sim out");
   ASSERT_EQ(r.status, 0) << r.output;

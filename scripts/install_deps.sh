@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs, from Debian packages, what this machine lacks to build the programs and
+# draw the validation plots; with --tests also what the tests need (GoogleTest,
+# GNU parallel for the block simulations, Chromium for the report page). Installs
+# nothing when everything is there. Used by scripts/run_example.sh and .ci/run.
+set -euo pipefail
+
+missing=()
+command -v cmake >/dev/null 2>&1 || missing+=(cmake)
+command -v g++ >/dev/null 2>&1 || missing+=(g++)
+command -v make >/dev/null 2>&1 || missing+=(make)
+command -v gnuplot >/dev/null 2>&1 || missing+=(gnuplot-nox)
+if [ "${1:-}" = "--tests" ]; then
+  [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+  parallel --version 2>/dev/null | grep -q 'GNU parallel' || missing+=(parallel)
+  command -v chromium >/dev/null 2>&1 || missing+=(chromium)
+fi
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "=== installing ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null 2>&1 || { echo "Please install as root: apt-get install ${missing[*]}" >&2; exit 1; }
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update
+"${sudo[@]}" apt-get install -y "${missing[@]}"
