@@ -1,6 +1,7 @@
 #include "raincsv.hpp"
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <optional>
 
@@ -8,6 +9,7 @@
 #include "csv_export.hpp"
 #include "csv_import.hpp"
 #include "csv_table.hpp"
+#include "netcdf_export.hpp"
 #include "run_exit.hpp"
 #include "validation.hpp"
 
@@ -19,8 +21,8 @@ const char* const USAGE[] = {
     "Usage:",
     "  raincsv import --sites STATIONS.csv --daily DAILY.csv [--from YEAR] [--to YEAR]",
     "                 [--missing VALUE] [--region COLUMN] --out DIR",
-    "  raincsv export daily.dat --sites siteinfo.def",
-    "  raincsv export monthly.dat",
+    "  raincsv export daily.dat --sites siteinfo.def [--netcdf FILE]",
+    "  raincsv export monthly.dat [--netcdf FILE [--regions regions.def]]",
     "  raincsv report [--threshold MM] [--no-plots] OBS_DIR SIM_DIR OUT_DIR",
 };
 
@@ -101,10 +103,27 @@ void import_command(const std::vector<std::string>& args) {
 }
 
 void export_command(const std::vector<std::string>& args) {
-  CommandLine cl = parse(args, {"--sites"}, {});
+  CommandLine cl = parse(args, {"--sites", "--netcdf", "--regions"}, {});
   if (cl.positional.size() != 1) usage("raincsv export needs exactly one file.");
-  if (cl.options.count("--sites")) export_daily(cl.positional[0], cl.options["--sites"]);
-  else export_monthly(cl.positional[0]);
+  const bool daily = cl.options.count("--sites") > 0;
+  if (!cl.options.count("--netcdf")) {
+    if (cl.options.count("--regions")) usage("Option --regions goes with --netcdf.");
+    if (daily) export_daily(cl.positional[0], cl.options["--sites"]);
+    else export_monthly(cl.positional[0]);
+    return;
+  }
+  std::string command = "raincsv";
+  for (const auto& a : args) command += " " + a;
+  const std::string& out = cl.options["--netcdf"];
+  if (daily) {
+    if (cl.options.count("--regions")) usage("Option --regions goes with monthly.dat, not with --sites.");
+    export_daily_netcdf(cl.positional[0], cl.options["--sites"], out, command);
+  } else {
+    std::string regions = cl.options.count("--regions")
+                              ? cl.options["--regions"]
+                              : (std::filesystem::path(cl.positional[0]).parent_path() / "regions.def").string();
+    export_monthly_netcdf(cl.positional[0], regions, out, command);
+  }
 }
 
 void report_command(const std::vector<std::string>& args) {
