@@ -9,6 +9,7 @@
 #include "csv_export.hpp"
 #include "csv_import.hpp"
 #include "csv_table.hpp"
+#include "ghcn_import.hpp"
 #include "netcdf_export.hpp"
 #include "run_exit.hpp"
 #include "validation.hpp"
@@ -21,6 +22,7 @@ const char* const USAGE[] = {
     "Usage:",
     "  raincsv import --sites STATIONS.csv --daily DAILY.csv [--from YEAR] [--to YEAR]",
     "                 [--missing VALUE] [--region COLUMN] --out DIR",
+    "  raincsv import --ghcn DLY_DIR [--stations ghcnd-stations.txt] [--from YEAR] [--to YEAR] --out DIR",
     "  raincsv export daily.dat --sites siteinfo.def [--netcdf FILE]",
     "  raincsv export monthly.dat [--netcdf FILE [--regions regions.def]]",
     "  raincsv report [--threshold MM] [--no-plots] OBS_DIR SIM_DIR OUT_DIR",
@@ -88,18 +90,29 @@ double number_option(const CommandLine& cl, const std::string& name, double fall
 }
 
 void import_command(const std::vector<std::string>& args) {
-  CommandLine cl = parse(args, {"--sites", "--daily", "--from", "--to", "--missing", "--region", "--out"}, {});
+  CommandLine cl = parse(args, {"--sites", "--daily", "--from", "--to", "--missing", "--region", "--out", "--ghcn", "--stations"}, {});
   if (!cl.positional.empty()) usage("Unexpected argument " + cl.positional[0] + ".");
+  const bool ghcn = cl.options.count("--ghcn") > 0;
+  for (const char* o : {"--sites", "--daily", "--missing", "--region"})
+    if (ghcn && cl.options.count(o)) usage(std::string("Option ") + o + " does not go with --ghcn.");
+  if (!ghcn && cl.options.count("--stations")) usage("Option --stations goes with --ghcn.");
   ImportOptions opt;
-  opt.stations = need(cl, "--sites");
-  opt.daily = need(cl, "--daily");
+  if (ghcn) {
+    opt.daily = cl.options["--ghcn"];
+    opt.stations = cl.options.count("--stations") ? cl.options["--stations"]
+                                                  : (std::filesystem::path(opt.daily) / "ghcnd-stations.txt").string();
+  } else {
+    opt.stations = need(cl, "--sites");
+    opt.daily = need(cl, "--daily");
+  }
   opt.out_dir = need(cl, "--out");
   opt.from_year = year_option(cl, "--from");
   opt.to_year = year_option(cl, "--to");
   if (opt.from_year && opt.to_year && *opt.to_year < *opt.from_year) usage("The period ends before it begins.");
   opt.missing = number_option(cl, "--missing", -1.0);
   if (cl.options.count("--region")) opt.region_column = cl.options["--region"];
-  csv_import(opt);
+  if (ghcn) ghcn_import(opt);
+  else csv_import(opt);
 }
 
 void export_command(const std::vector<std::string>& args) {
