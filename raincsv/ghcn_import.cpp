@@ -219,11 +219,9 @@ void ghcn_import(const ImportOptions& opt) {
   std::sort(values.begin(), values.end(),
             [](const DayValue& a, const DayValue& b) { return a.date != b.date ? a.date < b.date : a.site < b.site; });
 
-  write_imported(opt, net, values, [&](OutputSet& set) {
-    TextOut& map = set.open(STATION_MAP_FILE);
-    map.line(STATION_MAP_HEADER);
-    for (const auto& s : stations) map.line(csv_field(s.code) + "," + s.line.id + "," + csv_field(s.line.name));
-  });
+  std::vector<MappedStation> map;
+  for (const auto& s : stations) map.push_back({s.code, s.line.id, s.line.name});
+  write_imported(opt, net, values, [&](OutputSet& set) { write_station_map(set, map); });
 
   con.line(" PRCP records: " + std::to_string(n.records) + " station-months; " + std::to_string(values.size()) +
            " daily values written (" + std::to_string(n.missing) + " missing in the archive; " + flag_counts(n) +

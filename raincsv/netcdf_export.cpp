@@ -152,13 +152,10 @@ void export_daily_netcdf(const std::string& daily_path, const std::string& sites
   nc::Stations st;
   st.code = site_codes(*sites);
   const auto map = read_station_map(fs::path(sites_path).parent_path());
+  if (!map.empty()) st.archive_id = mapped_ids(map, st.code);
   for (int s = 1; s <= sites->nsites; ++s) {
     st.name.emplace_back(trim(sites->sitnam(s)));
     st.region.push_back(sites->region(s));
-    if (!map.empty()) {
-      auto it = map.find(st.code.back());
-      st.archive_id.push_back(it == map.end() ? std::string() : it->second.id);
-    }
   }
   st.archive_var = "ghcn_id";
   st.archive_title = "GHCN-Daily station identifier";
@@ -180,11 +177,11 @@ void export_daily_netcdf(const std::string& daily_path, const std::string& sites
     long previous = -1;
     while (in.next(r)) {
       const long real = r.realisation - ax.first_realisation, step = julian(r.year, r.month, r.day) - origin;
-      if (real < 0 || real >= static_cast<long>(ax.realisations) || step < 0 || step >= static_cast<long>(ax.steps))
-        record_fail(daily_path, in.line(), "the record lies outside the realisations and days of the first and last records.");
       const long position = real * static_cast<long>(ax.steps) + step;
       if (position <= previous)
         record_fail(daily_path, in.line(), "the records are not in order of realisation and date.");
+      if (real < 0 || real >= static_cast<long>(ax.realisations) || step < 0 || step >= static_cast<long>(ax.steps))
+        record_fail(daily_path, in.line(), "the record lies outside the realisations and days of the first and last records.");
       previous = position;
       file.day(static_cast<std::size_t>(real), static_cast<std::size_t>(step), r.value, r.flag);
       ++records;

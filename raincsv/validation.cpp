@@ -10,6 +10,7 @@
 #include "console.hpp"
 #include "csv_table.hpp"
 #include "files.hpp"
+#include "station_map.hpp"
 #include "fixed_format.hpp"
 #include "fixed_parse.hpp"
 #include "output_set.hpp"
@@ -284,9 +285,12 @@ void validation_report(const ReportOptions& opt) {
              "," + number(r.sim_p05, d) + "," + number(r.sim_p95, d));
   }
   if (opt.plots) write_plot_script(files.open("plots.gp"), rows, fs::absolute(opt.out_dir));
+  // The archive identifiers of imported gauges, to join the statistics' site codes.
+  const auto map = read_station_map(opt.obs_dir);
+  if (!map.empty()) write_station_map(files, map);
   files.commit();
   con.line(" Written to " + opt.out_dir + ": validation.csv (" + std::to_string(rows.size()) + " statistics)" +
-           (opt.plots ? ", plots.gp" : ""));
+           (opt.plots ? ", plots.gp" : "") + (map.empty() ? "" : ", stations_map.csv (GHCN IDs of the gauges)"));
   if (opt.plots) draw_plots(fs::absolute(opt.out_dir));
 }
 

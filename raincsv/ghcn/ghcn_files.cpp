@@ -17,8 +17,11 @@ bool is_alnum(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') 
 
 double real_field(std::string_view line, int col, int width, const char* what, double low, double high) {
   auto v = read_real(line, col, width);
-  if (!v || *v < low || *v > high)
-    throw FieldError(col, "\"" + std::string(trim_right(column_field(line, col, width))) + "\" is not a " + what + ".");
+  if (!v || *v < low || *v > high) {
+    std::string_view text = trim_right(column_field(line, col, width));
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    throw FieldError(col, "\"" + std::string(text) + "\" is not a " + what + ".");
+  }
   return *v;
 }
 
