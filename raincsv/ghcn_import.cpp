@@ -45,7 +45,8 @@ std::map<std::string, fs::path> dly_files(const std::string& dir) {
   for (const auto& e : fs::directory_iterator(dir, ec)) {
     if (e.path().extension() != ".dly") continue;
     const std::string id = e.path().stem().string();
-    if (id.size() != ghcn::ID_WIDTH) csv_fail("File " + e.path().string() + ": the name is not an 11-character station ID.");
+    if (id.size() != ghcn::ID_WIDTH)
+      csv_fail("File " + e.path().string() + ": the name is not an 11-character station ID.");
     files[id] = e.path();
   }
   if (files.empty()) csv_fail("Folder " + dir + " holds no .dly files.");
@@ -86,8 +87,10 @@ void assign_codes(std::vector<ArchiveStation>& stations) {
   std::vector<ArchiveStation*> later;
   for (auto& s : stations) {
     std::string code = s.line.id.substr(ghcn::ID_WIDTH - 4);
-    if (used.insert(code).second) s.code = code;
-    else later.push_back(&s);
+    if (used.insert(code).second)
+      s.code = code;
+    else
+      later.push_back(&s);
   }
   const std::string symbols = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
   for (ArchiveStation* s : later) {
@@ -147,11 +150,13 @@ void read_dly(const ArchiveStation& st, std::uint16_t site, const ImportOptions&
     const long line = in.line_number();
     try {
       const ghcn::MonthHead h = ghcn::parse_head(*l);
-      if (h.id != st.line.id) throw ghcn::FieldError(1, "station " + h.id + " in the file of station " + st.line.id + ".");
+      if (h.id != st.line.id)
+        throw ghcn::FieldError(1, "station " + h.id + " in the file of station " + st.line.id + ".");
       if (h.element != "PRCP") continue;
       if (auto [prev, fresh] = months.emplace(h.year * 100 + h.month, line); !fresh)
-        throw ghcn::FieldError(12, "a second PRCP record for " + std::to_string(h.year) + "-" + std::to_string(h.month) +
-                                       " (the first is on line " + std::to_string(prev->second) + ").");
+        throw ghcn::FieldError(12, "a second PRCP record for " + std::to_string(h.year) + "-" +
+                                       std::to_string(h.month) + " (the first is on line " +
+                                       std::to_string(prev->second) + ").");
       const bool outside = (opt.from_year && h.year < *opt.from_year) || (opt.to_year && h.year > *opt.to_year);
       ++n.records;
       const int length = days_in_month(h.month, h.year);
@@ -176,8 +181,9 @@ void read_dly(const ArchiveStation& st, std::uint16_t site, const ImportOptions&
         } else if (f.qflag != ' ') {
           ++n.flagged[f.qflag];
         } else if (10LL * f.value > MAX_HUNDREDTHS) {
-          throw ghcn::FieldError(ghcn::day_column(d), std::to_string(f.value / 10.0) +
-                                                          " mm does not fit the value field of gaugvals.dat (at most 999.99).");
+          throw ghcn::FieldError(
+              ghcn::day_column(d),
+              std::to_string(f.value / 10.0) + " mm does not fit the value field of gaugvals.dat (at most 999.99).");
         } else {
           hundredths = 10 * f.value;
         }
@@ -213,9 +219,9 @@ void ghcn_import(const ImportOptions& opt) {
 
   std::vector<DayValue> values;
   Counts n;
-  for (std::size_t s = 0; s < stations.size(); ++s) read_dly(stations[s], static_cast<std::uint16_t>(s), opt, values, n);
-  if (values.empty())
-    csv_fail("Folder " + opt.daily + " has no PRCP values within the period asked for.");
+  for (std::size_t s = 0; s < stations.size(); ++s)
+    read_dly(stations[s], static_cast<std::uint16_t>(s), opt, values, n);
+  if (values.empty()) csv_fail("Folder " + opt.daily + " has no PRCP values within the period asked for.");
   std::sort(values.begin(), values.end(),
             [](const DayValue& a, const DayValue& b) { return a.date != b.date ? a.date < b.date : a.site < b.site; });
 
@@ -223,9 +229,10 @@ void ghcn_import(const ImportOptions& opt) {
   for (const auto& s : stations) map.push_back({s.code, s.line.id, s.line.name});
   write_imported(opt, net, values, [&](OutputSet& set) { write_station_map(set, map); });
 
-  con.line(" PRCP records: " + std::to_string(n.records) + " station-months; " + std::to_string(values.size()) +
-           " daily values written (" + std::to_string(n.missing) + " missing in the archive; " + flag_counts(n) +
-           ")" + (opt.from_year || opt.to_year ? ", " + std::to_string(n.outside) + " days outside the period left out." : "."));
+  con.line(
+      " PRCP records: " + std::to_string(n.records) + " station-months; " + std::to_string(values.size()) +
+      " daily values written (" + std::to_string(n.missing) + " missing in the archive; " + flag_counts(n) + ")" +
+      (opt.from_year || opt.to_year ? ", " + std::to_string(n.outside) + " days outside the period left out." : "."));
   warn_silent_gauges(net);
   std::string unknown;
   for (const auto& s : stations)

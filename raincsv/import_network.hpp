@@ -24,8 +24,8 @@ struct ImportedStation {
 struct ImportedNetwork {
   std::vector<ImportedStation> stations;
   std::vector<std::string> attr_names;
-  std::vector<std::string> ignored;   // non-numeric columns, not used
-  std::vector<std::string> regions;   // subarea names, numbered from 1
+  std::vector<std::string> ignored;  // non-numeric columns, not used
+  std::vector<std::string> regions;  // subarea names, numbered from 1
 };
 
 // One daily value: the date as yyyymmdd (which sorts like the calendar), the site's

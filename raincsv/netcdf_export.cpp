@@ -97,10 +97,11 @@ nc::Axes axes_of(const std::string& path, bool daily) {
   const Head a = read_head(path, first_line, daily, "first"), b = read_head(path, last_line, daily, "last");
   nc::Axes ax;
   ax.year = a.year, ax.month = a.month, ax.day = a.day;
-  const long steps = daily ? julian(b.year, b.month, b.day) - julian(a.year, a.month, a.day) + 1L
-                           : 12L * (b.year - a.year + 1);
+  const long steps =
+      daily ? julian(b.year, b.month, b.day) - julian(a.year, a.month, a.day) + 1L : 12L * (b.year - a.year + 1);
   if (b.realisation < a.realisation || steps < 1)
-    csv_fail(path + ": the last record precedes the first one; the records are not in the order the simulation writes.");
+    csv_fail(path +
+             ": the last record precedes the first one; the records are not in the order the simulation writes.");
   ax.steps = static_cast<std::size_t>(steps);
   ax.first_realisation = a.realisation;
   ax.realisations = static_cast<std::size_t>(b.realisation - a.realisation + 1);
@@ -181,7 +182,8 @@ void export_daily_netcdf(const std::string& daily_path, const std::string& sites
       if (position <= previous)
         record_fail(daily_path, in.line(), "the records are not in order of realisation and date.");
       if (real < 0 || real >= static_cast<long>(ax.realisations) || step < 0 || step >= static_cast<long>(ax.steps))
-        record_fail(daily_path, in.line(), "the record lies outside the realisations and days of the first and last records.");
+        record_fail(daily_path, in.line(),
+                    "the record lies outside the realisations and days of the first and last records.");
       previous = position;
       file.day(static_cast<std::size_t>(real), static_cast<std::size_t>(step), r.value, r.flag);
       ++records;
@@ -206,8 +208,8 @@ void export_monthly_netcdf(const std::string& monthly_path, const std::string& r
   std::vector<std::string> names;
   for (int r = 0; r <= nreg; ++r) names.emplace_back(trim(table(r)));
   const nc::Axes ax = axes_of(monthly_path, false);
-  nc::Globals g{"Monthly rainfall totals of " + std::to_string(nreg + 1) + " regions, simulated",
-                history_line(command), simulation_source(fs::path(monthly_path).parent_path())};
+  nc::Globals g{"Monthly rainfall totals of " + std::to_string(nreg + 1) + " regions, simulated", history_line(command),
+                simulation_source(fs::path(monthly_path).parent_path())};
 
   TempOutput out(out_path);
   long records = 0;
@@ -219,9 +221,11 @@ void export_monthly_netcdf(const std::string& monthly_path, const std::string& r
     while (in.next(r)) {
       const long real = r.realisation - ax.first_realisation, step = 12L * (r.year - ax.year);
       if (r.region < 0 || r.region > nreg)
-        record_fail(monthly_path, in.line(), "region " + std::to_string(r.region) + " is not defined in " + regions_path + ".");
+        record_fail(monthly_path, in.line(),
+                    "region " + std::to_string(r.region) + " is not defined in " + regions_path + ".");
       if (real < 0 || real >= static_cast<long>(ax.realisations) || step < 0 || step >= static_cast<long>(ax.steps))
-        record_fail(monthly_path, in.line(), "the record lies outside the realisations and years of the first and last records.");
+        record_fail(monthly_path, in.line(),
+                    "the record lies outside the realisations and years of the first and last records.");
       const long position = (real * static_cast<long>(ax.steps) + step) * (nreg + 1) + r.region;
       if (position <= previous)
         record_fail(monthly_path, in.line(), "the records are not in order of realisation, year and region.");

@@ -90,7 +90,8 @@ double number_option(const CommandLine& cl, const std::string& name, double fall
 }
 
 void import_command(const std::vector<std::string>& args) {
-  CommandLine cl = parse(args, {"--sites", "--daily", "--from", "--to", "--missing", "--region", "--out", "--ghcn", "--stations"}, {});
+  CommandLine cl = parse(
+      args, {"--sites", "--daily", "--from", "--to", "--missing", "--region", "--out", "--ghcn", "--stations"}, {});
   if (!cl.positional.empty()) usage("Unexpected argument " + cl.positional[0] + ".");
   const bool ghcn = cl.options.count("--ghcn") > 0;
   for (const char* o : {"--sites", "--daily", "--missing", "--region"})

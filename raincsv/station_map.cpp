@@ -10,7 +10,8 @@ std::vector<MappedStation> read_station_map(const std::filesystem::path& dir) {
   if (!std::filesystem::exists(path)) return map;
   CsvTable t(path.string());
   const int code = t.column("code"), id = t.column("ghcn_id"), name = t.column("name");
-  if (code < 0 || id < 0 || name < 0) csv_fail("File " + t.path() + " lacks one of the columns code, ghcn_id and name.");
+  if (code < 0 || id < 0 || name < 0)
+    csv_fail("File " + t.path() + " lacks one of the columns code, ghcn_id and name.");
   std::vector<std::string_view> f;
   while (t.next(f)) map.push_back({std::string(trim(f[code])), std::string(trim(f[id])), std::string(trim(f[name]))});
   return map;

@@ -45,9 +45,9 @@ StationLine parse_station(std::string_view line) {
 
 MonthHead parse_head(std::string_view line) {
   if (static_cast<int>(trim_right(line).size()) < DLY_LENGTH - 3 || static_cast<int>(line.size()) > DLY_LENGTH)
-    throw FieldError(static_cast<int>(std::min<std::size_t>(line.size(), DLY_LENGTH)) + 1,
-                     "the line has " + std::to_string(line.size()) + " columns; a record has " +
-                         std::to_string(DLY_LENGTH) + ".");
+    throw FieldError(
+        static_cast<int>(std::min<std::size_t>(line.size(), DLY_LENGTH)) + 1,
+        "the line has " + std::to_string(line.size()) + " columns; a record has " + std::to_string(DLY_LENGTH) + ".");
   MonthHead h;
   h.id = std::string(trim_right(column_field(line, 1, ID_WIDTH)));
   if (h.id.size() != ID_WIDTH) throw FieldError(1, "\"" + h.id + "\" is not an 11-character station ID.");

@@ -1,6 +1,7 @@
 #include "cf_outputs.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "dateutil.hpp"
@@ -14,7 +15,10 @@ template <class T>
 class Blocked {
  public:
   Blocked(Writer& w, int var, std::size_t steps, std::size_t rows, std::size_t block, T fill)
-      : w_(w), var_(var), steps_(steps), rows_(rows), block_(block), fill_(fill), buf_(block * rows, fill) {}
+      : w_(w), var_(var), steps_(steps), rows_(rows), block_(block), fill_(fill), buf_(block * rows, fill) {
+    // Each block is written whole, chunk by chunk: the library need keep no more.
+    w_.cache(var_, buf_.size() * sizeof(T));
+  }
 
   // The row values of one time step, to be filled in by the caller.
   T* at(std::size_t realisation, std::size_t step) {
@@ -50,8 +54,9 @@ namespace {
 int julian(int year, int month, int day) {
   int j = 0, fail = 0;
   dmytoj(day, month, year, j, fail);
-  if (fail != 0) throw NcError("The date " + std::to_string(year) + "-" + std::to_string(month) + "-" +
-                               std::to_string(day) + " is outside the calendar.");
+  if (fail != 0)
+    throw NcError("The date " + std::to_string(year) + "-" + std::to_string(month) + "-" + std::to_string(day) +
+                  " is outside the calendar.");
   return j;
 }
 
@@ -98,7 +103,6 @@ void precipitation(Writer& w, int v, const std::string& long_name, const std::st
   w.att(v, "units", "kg m-2");
   w.att(v, "comment", "1 kg m-2 is 1 mm of rain");
   w.att(v, "coordinates", coordinates);
-  w.fill(v, FILL_VALUE);
 }
 
 }  // namespace
@@ -107,14 +111,17 @@ std::string variable_name(const std::string& text, std::vector<std::string>& tak
   std::string name;
   for (char c : text) {
     const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (word) name += c;
-    else if (!name.empty() && name.back() != '_') name += '_';
+    if (word)
+      name += c;
+    else if (!name.empty() && name.back() != '_')
+      name += '_';
   }
   while (!name.empty() && name.back() == '_') name.pop_back();
   if (name.empty() || (name[0] >= '0' && name[0] <= '9')) name.insert(0, "attribute_");
   if (name.back() == '_') name.pop_back();
   std::string unique = name;
-  for (int k = 2; std::find(taken.begin(), taken.end(), unique) != taken.end(); ++k) unique = name + "_" + std::to_string(k);
+  for (int k = 2; std::find(taken.begin(), taken.end(), unique) != taken.end(); ++k)
+    unique = name + "_" + std::to_string(k);
   taken.push_back(unique);
   return unique;
 }
@@ -164,8 +171,10 @@ DailyFile::DailyFile(const std::string& path, const Stations& st, const Axes& a,
 
   const std::vector<int> dims{d_time, d_real, d_station};
   const std::vector<std::size_t> chunks{std::min(a.steps, DAYS_PER_CHUNK), 1, 1};
-  const int v_pr = w_.var("pr", Type::Float, dims);
+  const int v_pr = w_.var("pr", Type::Int, dims);
   precipitation(w_, v_pr, "daily precipitation amount", coordinates);
+  w_.att(v_pr, "scale_factor", 0.01);
+  w_.fill(v_pr, PACKED_FILL);
   w_.att(v_pr, "cell_methods", "time: sum");
   w_.chunk(v_pr, chunks, DEFLATE_LEVEL);
   const int v_obs = w_.var("observed", Type::Byte, dims);
@@ -188,7 +197,7 @@ DailyFile::DailyFile(const std::string& path, const Stations& st, const Axes& a,
   for (std::size_t k = 0; k < v_attr.size(); ++k) w_.put(v_attr[k], st.attributes[k].value);
 
   const std::size_t block = chunks[0];
-  pr_ = std::make_unique<Blocked<float>>(w_, v_pr, a.steps, ns, block, FILL_VALUE);
+  pr_ = std::make_unique<Blocked<int>>(w_, v_pr, a.steps, ns, block, PACKED_FILL);
   observed_ = std::make_unique<Blocked<signed char>>(w_, v_obs, a.steps, ns, block, FLAG_FILL);
 }
 
@@ -196,10 +205,10 @@ DailyFile::~DailyFile() = default;
 
 void DailyFile::day(std::size_t realisation, std::size_t step, const std::vector<double>& value,
                     const std::vector<int>& flag) {
-  float* v = pr_->at(realisation, step);
+  int* v = pr_->at(realisation, step);
   signed char* f = observed_->at(realisation, step);
   for (std::size_t s = 0; s < value.size(); ++s) {
-    v[s] = static_cast<float>(value[s]);
+    v[s] = static_cast<int>(std::lround(value[s] * 100));
     f[s] = flag[s] == 0 ? 1 : 0;
   }
 }
@@ -228,6 +237,7 @@ MonthlyFile::MonthlyFile(const std::string& path, const std::vector<std::string>
   const int v_total = w_.var("total", Type::Float, {d_time, d_real, d_region});
   precipitation(w_, v_total, "monthly precipitation total, mean over the region's gauges", "region_name");
   w_.att(v_total, "cell_methods", "time: sum area: mean");
+  w_.fill(v_total, FILL_VALUE);
   w_.chunk(v_total, {std::min(a.steps, MONTHS_PER_CHUNK), 1, 1}, DEFLATE_LEVEL);
   w_.end_definitions();
 

@@ -19,6 +19,7 @@ constexpr std::size_t MONTHS_PER_CHUNK = 1200;
 // Deflate level of the data variables (with the shuffle filter).
 constexpr int DEFLATE_LEVEL = 1;
 constexpr float FILL_VALUE = 1.0e20f;
+constexpr int PACKED_FILL = -2147483647;
 constexpr signed char FLAG_FILL = -1;
 
 struct Stations {
@@ -62,7 +63,7 @@ class DailyFile {
 
  private:
   Writer w_;
-  std::unique_ptr<Blocked<float>> pr_;
+  std::unique_ptr<Blocked<int>> pr_;
   std::unique_ptr<Blocked<signed char>> observed_;
 };
 

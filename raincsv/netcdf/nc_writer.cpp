@@ -8,11 +8,16 @@ namespace {
 
 nc_type type_of(Type t) {
   switch (t) {
-    case Type::Byte: return NC_BYTE;
-    case Type::Int: return NC_INT;
-    case Type::Float: return NC_FLOAT;
-    case Type::Double: return NC_DOUBLE;
-    case Type::String: return NC_STRING;
+    case Type::Byte:
+      return NC_BYTE;
+    case Type::Int:
+      return NC_INT;
+    case Type::Float:
+      return NC_FLOAT;
+    case Type::Double:
+      return NC_DOUBLE;
+    case Type::String:
+      return NC_STRING;
   }
   return NC_NAT;
 }
@@ -51,7 +56,12 @@ void Writer::chunk(int var, const std::vector<std::size_t>& sizes, int deflate_l
   check(nc_def_var_deflate(id_, var, 1, 1, deflate_level), "setting compression");
 }
 
+void Writer::cache(int var, std::size_t bytes) {
+  check(nc_set_var_chunk_cache(id_, var, bytes, 1009, 0.75f), "setting the chunk cache");
+}
+
 void Writer::fill(int var, float value) { check(nc_def_var_fill(id_, var, 0, &value), "setting a fill value"); }
+void Writer::fill(int var, int value) { check(nc_def_var_fill(id_, var, 0, &value), "setting a fill value"); }
 void Writer::fill(int var, signed char value) { check(nc_def_var_fill(id_, var, 0, &value), "setting a fill value"); }
 
 void Writer::att(int var, const std::string& name, const std::string& text) {
@@ -83,7 +93,13 @@ void Writer::put(int var, const std::vector<std::size_t>& start, const std::vect
   check(nc_put_vara_schar(id_, var, start.data(), count.data(), v), "writing values");
 }
 
-void Writer::put(int var, const std::vector<int>& values) { check(nc_put_var_int(id_, var, values.data()), "writing values"); }
+void Writer::put(int var, const std::vector<std::size_t>& start, const std::vector<std::size_t>& count, const int* v) {
+  check(nc_put_vara_int(id_, var, start.data(), count.data(), v), "writing values");
+}
+
+void Writer::put(int var, const std::vector<int>& values) {
+  check(nc_put_var_int(id_, var, values.data()), "writing values");
+}
 
 void Writer::put(int var, const std::vector<double>& values) {
   check(nc_put_var_double(id_, var, values.data()), "writing values");

@@ -30,8 +30,11 @@ class Writer {
   int var(const std::string& name, Type type, const std::vector<int>& dims);
   // Chunked storage with the shuffle filter and deflate at the given level.
   void chunk(int var, const std::vector<std::size_t>& sizes, int deflate_level);
+  // Room for the variable's chunks in memory: what the writer keeps between writes.
+  void cache(int var, std::size_t bytes);
   void fill(int var, float value);
   void fill(int var, signed char value);
+  void fill(int var, int value);
 
   void att(int var, const std::string& name, const std::string& text);
   void att(int var, const std::string& name, const char* text) { att(var, name, std::string(text)); }
@@ -42,8 +45,8 @@ class Writer {
   void end_definitions();
 
   void put(int var, const std::vector<std::size_t>& start, const std::vector<std::size_t>& count, const float* v);
-  void put(int var, const std::vector<std::size_t>& start, const std::vector<std::size_t>& count,
-           const signed char* v);
+  void put(int var, const std::vector<std::size_t>& start, const std::vector<std::size_t>& count, const signed char* v);
+  void put(int var, const std::vector<std::size_t>& start, const std::vector<std::size_t>& count, const int* v);
   // Whole one-dimensional variables.
   void put(int var, const std::vector<int>& values);
   void put(int var, const std::vector<double>& values);

@@ -102,15 +102,17 @@ TEST(NetcdfExport, DailyAndMonthlyReadBackAsTheCsvExport) {
   if (!have("ncdump")) GTEST_SKIP() << "ncdump (Debian netcdf-bin) is not installed";
   const std::string head = shell("ncdump -h daily.nc").output;
   for (const char* expect :
-       {"time = 1096 ;", "realization = 10 ;", "station = 20 ;", "float pr(time, realization, station) ;",
-        "pr:standard_name = \"precipitation_amount\" ;", "pr:units = \"kg m-2\" ;", "byte observed(time, realization, station) ;",
-        "time:units = \"days since 2004-01-01 00:00:00\" ;", "time:calendar = \"standard\" ;",
-        "station_id:cf_role = \"timeseries_id\" ;", "double Elevation_km(station) ;", ":Conventions = \"CF-1.8\" ;",
-        ":featureType = \"timeSeries\" ;", "raincsv export daily.dat --sites siteinfo.def --netcdf daily.nc\" ;",
-        "seed 20041231)\" ;", "amount model: Trentino 1995-2004 - wet-day amounts"})
+       {"time = 1096 ;", "realization = 10 ;", "station = 20 ;", "int pr(time, realization, station) ;",
+        "pr:scale_factor = 0.01 ;", "pr:standard_name = \"precipitation_amount\" ;", "pr:units = \"kg m-2\" ;",
+        "byte observed(time, realization, station) ;", "time:units = \"days since 2004-01-01 00:00:00\" ;",
+        "time:calendar = \"standard\" ;", "station_id:cf_role = \"timeseries_id\" ;", "double Elevation_km(station) ;",
+        ":Conventions = \"CF-1.8\" ;", ":featureType = \"timeSeries\" ;",
+        "raincsv export daily.dat --sites siteinfo.def --netcdf daily.nc\" ;", "seed 20041231)\" ;",
+        "amount model: Trentino 1995-2004 - wet-day amounts"})
     EXPECT_NE(head.find(expect), std::string::npos) << expect << "\n" << head;
 
-  // Every value of the CSV export at its place (time, realization, station) of pr.
+  // Every value of the CSV export at its place (time, realization, station) of pr,
+  // which holds hundredths of a mm.
   auto pr = ncdump_values("daily.nc", "pr"), observed = ncdump_values("daily.nc", "observed");
   auto rows = lines(daily_csv.output);
   ASSERT_EQ(pr.size(), rows.size() - 1);
@@ -119,7 +121,7 @@ TEST(NetcdfExport, DailyAndMonthlyReadBackAsTheCsvExport) {
     const std::size_t k = i - 1, real = k / (1096 * 20), day = k / 20 % 1096, station = k % 20;
     const std::size_t at = (day * 10 + real) * 20 + station;
     auto f = split(rows[i]);
-    ASSERT_EQ(two_decimals(std::stod(pr[at])), f[3]) << rows[i];
+    ASSERT_EQ(two_decimals(std::stod(pr[at]) / 100), f[3]) << rows[i];
     ASSERT_EQ(observed[at], f[4]) << rows[i];
   }
   auto total = ncdump_values("monthly.nc", "total");
@@ -177,7 +179,7 @@ TEST(NetcdfExport, DaysNotWrittenAreFillValues) {
   EXPECT_NE(r.output.find("Written out.nc: 5 daily records of 2 gauges, 2 realisations, 3 days."), std::string::npos);
   if (!have("ncdump")) GTEST_SKIP() << "ncdump (Debian netcdf-bin) is not installed";
   // (time, realization, station): realisation 2 has no 1 January.
-  const std::vector<std::string> pr{"1.5", "0", "_", "_", "0", "999.99", "12.25", "3", "0.01", "0", "0", "0.1"};
+  const std::vector<std::string> pr{"150", "0", "_", "_", "0", "99999", "1225", "300", "1", "0", "0", "10"};
   const std::vector<std::string> observed{"1", "0", "_", "_", "0", "0", "0", "1", "0", "0", "0", "0"};
   EXPECT_EQ(ncdump_values("out.nc", "pr"), pr);
   EXPECT_EQ(ncdump_values("out.nc", "observed"), observed);
@@ -192,25 +194,30 @@ TEST(NetcdfExport, DaysNotWrittenAreFillValues) {
 TEST(NetcdfExport, RefusesFaultyRecordsAndKeepsTheEarlierFile) {
   const std::string day1 = daily_record(1, 2001, 1, 1, 0, 1, 0, 1), day2 = daily_record(1, 2001, 1, 2, 0, 1, 0, 1),
                     day3 = daily_record(1, 2001, 1, 3, 0, 1, 0, 1);
-  const std::string year = "  1 2001   0    1.0    2.0    3.0    4.0    5.0    6.0    7.0    8.0    9.0   10.0   11.0   12.0   78.0\n";
+  const std::string year =
+      "  1 2001   0    1.0    2.0    3.0    4.0    5.0    6.0    7.0    8.0    9.0   10.0   11.0   12.0   78.0\n";
   struct Case {
     std::string file, text, message;
   } cases[] = {
       {"daily.dat", day2 + day1 + day3, "daily.dat, line 2: the records are not in order of realisation and date."},
       {"daily.dat", day1 + day1 + day3, "daily.dat, line 2: the records are not in order"},
       {"daily.dat", day1 + day3 + day2, "daily.dat, line 2: the record lies outside"},
-      {"daily.dat", day1 + daily_record(1, 2001, 1, 9, 0, 1, 0, 1) + day3, "daily.dat, line 2: the record lies outside"},
+      {"daily.dat", day1 + daily_record(1, 2001, 1, 9, 0, 1, 0, 1) + day3,
+       "daily.dat, line 2: the record lies outside"},
       {"daily.dat", "\n\n", "File daily.dat holds no records."},
       {"daily.dat", day1 + "  1 2001  1  2   0.00 1\n" + day3, "daily.dat, line 2: the record holds 1 sites"},
-      {"monthly.dat", year + year.substr(0, 11) + "2" + year.substr(12), "monthly.dat, line 2: region 2 is not defined"},
-      {"monthly.dat", year + year, "monthly.dat, line 2: the records are not in order of realisation, year and region."},
+      {"monthly.dat", year + year.substr(0, 11) + "2" + year.substr(12),
+       "monthly.dat, line 2: region 2 is not defined"},
+      {"monthly.dat", year + year,
+       "monthly.dat, line 2: the records are not in order of realisation, year and region."},
   };
   for (const auto& c : cases) {
     TempDir dir;
     two_gauges(dir);
     dir.write(c.file, c.text);
     dir.write("out.nc", "earlier");
-    Outcome r = raincsv("export " + c.file + (c.file == "daily.dat" ? " --sites siteinfo.def" : "") + " --netcdf out.nc");
+    Outcome r =
+        raincsv("export " + c.file + (c.file == "daily.dat" ? " --sites siteinfo.def" : "") + " --netcdf out.nc");
     EXPECT_EQ(r.status, 1) << c.message;
     EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
     EXPECT_EQ(dir.read("out.nc"), "earlier") << c.message;
@@ -227,9 +234,14 @@ TEST(GhcnProjection, KeepsDistanceAndBearingFromTheCentre) {
   constexpr double R = 6371.0, RAD = std::numbers::pi / 180;
   struct Case {
     double lat0, lon0, lat, lon;
-  } cases[] = {{46.14861, 11.02719, 46.4056, 11.3183}, {46.14861, 11.02719, 45.8965, 11.0438},
-               {0, 0, 0, 1},    {0, 0, 1, 0},    {-33.9, 151.2, -37.8, 144.9},
-               {64.1, -21.9, 78.2, 15.6},   {10, 179.5, -5, -178.2},  {0, 0, 10, 170}};
+  } cases[] = {{46.14861, 11.02719, 46.4056, 11.3183},
+               {46.14861, 11.02719, 45.8965, 11.0438},
+               {0, 0, 0, 1},
+               {0, 0, 1, 0},
+               {-33.9, 151.2, -37.8, 144.9},
+               {64.1, -21.9, 78.2, 15.6},
+               {10, 179.5, -5, -178.2},
+               {0, 0, 10, 170}};
   for (const auto& c : cases) {
     rg::ghcn::Projection p({c.lat0, c.lon0});
     double x = 0, y = 0;
@@ -237,7 +249,8 @@ TEST(GhcnProjection, KeepsDistanceAndBearingFromTheCentre) {
     const double p1 = c.lat0 * RAD, p2 = c.lat * RAD, dl = (c.lon - c.lon0) * RAD;
     const double h = std::pow(std::sin((p2 - p1) / 2), 2) + std::cos(p1) * std::cos(p2) * std::pow(std::sin(dl / 2), 2);
     const double distance = 2 * R * std::asin(std::sqrt(h));
-    const double bearing = std::atan2(std::sin(dl) * std::cos(p2), std::cos(p1) * std::sin(p2) - std::sin(p1) * std::cos(p2) * std::cos(dl));
+    const double bearing = std::atan2(std::sin(dl) * std::cos(p2),
+                                      std::cos(p1) * std::sin(p2) - std::sin(p1) * std::cos(p2) * std::cos(dl));
     EXPECT_NEAR(std::hypot(x, y), distance, 1e-6 * distance + 1e-9) << c.lat << " " << c.lon;
     EXPECT_NEAR(std::atan2(x, y), bearing, 1e-9) << c.lat << " " << c.lon;
   }
@@ -274,9 +287,10 @@ TEST(GhcnImport, ExampleGivesTheGaugeValuesOfTheCsvImport) {
   ASSERT_EQ(csv.status, 0) << csv.output;
   Outcome g = raincsv("import --ghcn ghcn --out g");
   ASSERT_EQ(g.status, 0) << g.output;
-  EXPECT_NE(g.output.find("PRCP records: 7200 station-months; 219160 daily values written (3103 missing in the archive; "
-                          "0 failed a quality check and are written as missing)."),
-            std::string::npos)
+  EXPECT_NE(
+      g.output.find("PRCP records: 7200 station-months; 219160 daily values written (3103 missing in the archive; "
+                    "0 failed a quality check and are written as missing)."),
+      std::string::npos)
       << g.output;
   EXPECT_TRUE(dir.read("csv/gaugvals.dat") == dir.read("g/gaugvals.dat"));
   auto map = lines(dir.read("g/stations_map.csv"));
@@ -322,25 +336,31 @@ TEST(GhcnImport, QualityFlagsCodesAndTheStationMap) {
   ghcn_network(dir);
   Outcome r = raincsv("import --ghcn in --from 2000 --out out");
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("PRCP records: 4 station-months; 89 daily values written (83 missing in the archive; 2 failed "
-                          "a quality check and are written as missing (by quality flag: D 1, G 1)), 31 days outside the "
-                          "period left out."),
-            std::string::npos)
+  EXPECT_NE(
+      r.output.find("PRCP records: 4 station-months; 89 daily values written (83 missing in the archive; 2 failed "
+                    "a quality check and are written as missing (by quality flag: D 1, G 1)), 31 days outside the "
+                    "period left out."),
+      std::string::npos)
       << r.output;
   EXPECT_NE(r.output.find("Elevation unknown (written as -999.9 m) for gauges: 9999"), std::string::npos) << r.output;
   // Gauges in the order of the list; a shared code goes to the first of them.
   std::string expected;
   for (int d = 1; d <= 29; ++d) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "2000 2%2d2345%6.2f\n2000 2%2d2340%6.2f\n", d, d == 1 ? 2.5 : d == 29 ? 0.5 : -1.0, d,
-                  d == 1 ? 0.0 : -1.0);
+    std::snprintf(buf, sizeof buf, "2000 2%2d2345%6.2f\n2000 2%2d2340%6.2f\n", d,
+                  d == 1    ? 2.5
+                  : d == 29 ? 0.5
+                            : -1.0,
+                  d, d == 1 ? 0.0 : -1.0);
     expected += buf;
   }
   expected += "2000 3 19999999.90\n";
-  for (int d = 2; d <= 31; ++d) expected += "2000 3" + std::string(d < 10 ? " " : "") + std::to_string(d) + "9999 -1.00\n";
+  for (int d = 2; d <= 31; ++d)
+    expected += "2000 3" + std::string(d < 10 ? " " : "") + std::to_string(d) + "9999 -1.00\n";
   EXPECT_EQ(dir.read("out/gaugvals.dat"), expected);
-  EXPECT_EQ(dir.read("out/stations_map.csv"),
-            "code,ghcn_id,name\n2345,USC00012345,NAME ONE\n2340,CAC00012345,NAME TWO\n9999,USW00099999,\"AIRPORT, NORTH\"\n");
+  EXPECT_EQ(
+      dir.read("out/stations_map.csv"),
+      "code,ghcn_id,name\n2345,USC00012345,NAME ONE\n2340,CAC00012345,NAME TWO\n9999,USW00099999,\"AIRPORT, NORTH\"\n");
   auto site = lines(dir.read("out/siteinfo.def"));
   ASSERT_EQ(site.size(), 38u + 1 + 5 + 1 + 6);
   EXPECT_EQ(site[46].substr(0, 9), "2345    0");
@@ -374,11 +394,13 @@ TEST(GhcnImport, RefusesBadRecordsWithFileLineAndColumn) {
        "USC00012345.dly, line 1, column 27: measurement flag \"#\" is not one of the archive's."},
       {"USC00012345.dly", dly("USC00012345", 2001, 2, {{29, day(0)}}),
        "USC00012345.dly, line 1, column 246: a value for 2001-2-29, a day that does not exist."},
-      {"USC00012345.dly", dly("USC00012345", 2001, 13, {}), "USC00012345.dly, line 1, column 16: \"13\" is not a month."},
+      {"USC00012345.dly", dly("USC00012345", 2001, 13, {}),
+       "USC00012345.dly, line 1, column 16: \"13\" is not a month."},
       {"USC00012345.dly", dly("USC00012345", 2001, 2, {{1, "  1a2   "}}),
        "USC00012345.dly, line 1, column 22: \"  1a2\" is not a whole number."},
       {"USC00012345.dly", good + good, "USC00012345.dly, line 2, column 12: a second PRCP record for 2001-2"},
-      {"USC00012345.dly", dly("USC00054321", 2001, 2, {}), "USC00012345.dly, line 1, column 1: station USC00054321 in the file"},
+      {"USC00012345.dly", dly("USC00054321", 2001, 2, {}),
+       "USC00012345.dly, line 1, column 1: station USC00054321 in the file"},
       {"USC00012345.dly", dly("USC00012345", 2001, 2, {{5, day(-20)}}), "line 1, column 54: negative amount -20."},
       {"USC00077777.dly", good, "USC00077777.dly, line 1, column 1: station USC00077777 is not in the station list"},
       {"ghcnd-stations.txt", "USC00012345  95.0000  -88.2000  220.0 IL NAME ONE\n",
