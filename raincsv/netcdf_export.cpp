@@ -28,12 +28,21 @@ class TempOutput {
     std::string name(".");
     name.append(path.filename().string()).append(".raincsv-tmp");
     temp_ = path.parent_path() / name;
+    std::error_code ec;
+    if (!path.parent_path().empty() && !fs::is_directory(path.parent_path(), ec))
+      csv_fail("File " + path.string() + " cannot be written: there is no folder " + path.parent_path().string() + ".");
   }
   ~TempOutput() {
     std::error_code ec;
     if (!committed_) fs::remove(temp_, ec);
   }
   std::string temp() const { return temp_.string(); }
+  // A library error, told with the file's final name.
+  [[noreturn]] void fail(const nc::NcError& e) const {
+    std::string what = e.what();
+    if (auto at = what.find(temp()); at != std::string::npos) what.replace(at, temp().size(), final_.string());
+    csv_fail(what);
+  }
   void commit() {
     std::error_code ec;
     fs::rename(temp_, final_, ec);
@@ -190,7 +199,7 @@ void export_daily_netcdf(const std::string& daily_path, const std::string& sites
     }
     file.close();
   } catch (const nc::NcError& e) {
-    csv_fail(e.what());
+    out.fail(e);
   }
   out.commit();
   console().line(" Written " + out_path + ": " + std::to_string(records) + " daily records of " +
@@ -235,7 +244,7 @@ void export_monthly_netcdf(const std::string& monthly_path, const std::string& r
     }
     file.close();
   } catch (const nc::NcError& e) {
-    csv_fail(e.what());
+    out.fail(e);
   }
   out.commit();
   console().line(" Written " + out_path + ": " + std::to_string(records) + " yearly records of " +
