@@ -183,7 +183,8 @@ void read_dly(const ArchiveStation& st, std::uint16_t site, const ImportOptions&
         } else if (10LL * f.value > MAX_HUNDREDTHS) {
           throw ghcn::FieldError(
               ghcn::day_column(d),
-              std::to_string(f.value / 10.0) + " mm does not fit the value field of gaugvals.dat (at most 999.99).");
+              std::to_string(f.value / 10) + "." + std::to_string(f.value % 10) +
+                  " mm does not fit the value field of gaugvals.dat (at most 999.99).");
         } else {
           hundredths = 10 * f.value;
         }

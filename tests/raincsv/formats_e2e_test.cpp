@@ -402,6 +402,8 @@ TEST(GhcnImport, RefusesBadRecordsWithFileLineAndColumn) {
       {"USC00012345.dly", dly("USC00054321", 2001, 2, {}),
        "USC00012345.dly, line 1, column 1: station USC00054321 in the file"},
       {"USC00012345.dly", dly("USC00012345", 2001, 2, {{5, day(-20)}}), "line 1, column 54: negative amount -20."},
+      {"USC00012345.dly", dly("USC00012345", 2001, 2, {{2, day(10000)}}),
+       "line 1, column 30: 1000.0 mm does not fit the value field of gaugvals.dat"},
       {"USC00077777.dly", good, "USC00077777.dly, line 1, column 1: station USC00077777 is not in the station list"},
       {"ghcnd-stations.txt", "USC00012345  95.0000  -88.2000  220.0 IL NAME ONE\n",
        "ghcnd-stations.txt, line 1, column 13: \"95.0000\" is not a latitude."},
