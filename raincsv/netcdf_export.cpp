@@ -131,18 +131,16 @@ std::string history_line(const std::string& command) {
 std::string simulation_source(const fs::path& dir) {
   TextIn in;
   if (!in.open((dir / "mdlspec.txt").string())) return {};
-  std::vector<std::string> lines;
-  std::string source, seed;
+  std::string source, seed, before_last, last;
   const std::string seed_label = "Seed for random number generator:";
   int models = 0;
   while (auto l = in.next()) {
     // A model's report starts with its title and a line of "=" under it.
-    if (*l == "Initial parameter estimates:" && lines.size() >= 2) {
-      source += std::string(models++ == 0 ? "occurrence model: " : "; amount model: ") +
-                std::string(trim(lines[lines.size() - 2]));
-    }
+    if (*l == "Initial parameter estimates:")
+      source += std::string(models++ == 0 ? "occurrence model: " : "; amount model: ") + std::string(trim(before_last));
     if (l->rfind(seed_label, 0) == 0) seed = std::string(trim(l->substr(seed_label.size())));
-    lines.push_back(*l);
+    before_last = std::move(last);
+    last = std::move(*l);
   }
   if (!seed.empty()) source += (source.empty() ? "" : "; ") + std::string("seed ") + seed;
   return source.empty() ? source : "rainglm dailygen simulation (" + source + ")";
