@@ -1,5 +1,6 @@
 #include "ghcn_files.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "fixed_parse.hpp"
