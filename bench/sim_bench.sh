@@ -10,8 +10,14 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
 nreal="${2:-100}"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+# SIM_BENCH_DIR=DIR keeps the run's files in DIR (for benchmarks of its outputs).
+if [ -n "${SIM_BENCH_DIR:-}" ]; then
+  work="$SIM_BENCH_DIR"
+  mkdir -p "$work"
+else
+  work="$(mktemp -d)"
+  trap 'rm -rf "$work"' EXIT
+fi
 cd "$work"
 
 bash "$root/bench/synthetic_sites.sh" 20 100 2

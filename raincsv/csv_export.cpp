@@ -1,9 +1,11 @@
 #include "csv_export.hpp"
 
 #include <charconv>
+#include <filesystem>
 
 #include "console.hpp"
 #include "sim_files.hpp"
+#include "station_map.hpp"
 
 namespace rg {
 
@@ -26,9 +28,16 @@ void append_int(std::string& s, long v, int width = 0) {
 
 void export_daily(const std::string& daily_path, const std::string& sites_path) {
   std::vector<std::string> codes = site_codes(*read_sites(sites_path));
+  // Gauges imported from an archive also carry their archive identifiers.
+  const auto map = read_station_map(std::filesystem::path(sites_path).parent_path());
+  std::vector<std::string> ids(codes.size());
+  if (!map.empty()) {
+    ids = mapped_ids(map, codes);
+    for (auto& id : ids) id = std::string(1, ',').append(id);
+  }
   DailyDatReader in(daily_path, codes);
   Console& con = console();
-  con.line("realisation,date,code,value_mm,observed");
+  con.line(map.empty() ? "realisation,date,code,value_mm,observed" : "realisation,date,code,ghcn_id,value_mm,observed");
   DailyDatRecord r;
   std::string head, row;
   while (in.next(r)) {
@@ -42,7 +51,7 @@ void export_daily(const std::string& daily_path, const std::string& sites_path) 
     append_int(head, r.day, 2);
     head += ',';
     for (std::size_t s = 0; s < codes.size(); ++s) {
-      row.assign(head).append(codes[s]).append(",");
+      row.assign(head).append(codes[s]).append(ids[s]).append(",");
       append_fixed(row, r.value[s], 2);
       row += r.flag[s] == 0 ? ",1" : ",0";
       con.line(row);

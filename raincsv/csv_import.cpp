@@ -11,7 +11,7 @@
 #include "files.hpp"
 #include "fixed_format.hpp"
 #include "fixed_parse.hpp"
-#include "output_set.hpp"
+#include "import_network.hpp"
 #include "sites.hpp"
 
 namespace rg {
@@ -25,39 +25,11 @@ using sitefile::REGION_WIDTH;
 constexpr int REGION_NAME_WIDTH = regionfile::NAME_WIDTH;
 constexpr int MAXREGION = 200;
 constexpr int REGION_HEADER_LINES = regionfile::HEADER_LINES;
-constexpr long long MAX_HUNDREDTHS = 99999;  // 999.99 mm, the widest value of gaugvals.dat
-constexpr std::int32_t MISSING_HUNDREDTHS = -100;  // written as -1.00
-
-struct Station {
-  std::string code;  // as written, 1 to 4 characters
-  std::string name;
-  int region = 0;
-  std::vector<double> attr;
-  std::vector<int> decimals;  // decimals that print each attribute without loss
-  long line = 0;
-  long rows = 0;  // daily values written
-};
-
-struct Network {
-  std::vector<Station> stations;
-  std::vector<std::string> attr_names;
-  std::vector<std::string> ignored;   // non-numeric columns, not used
-  std::vector<std::string> regions;   // subarea names, numbered from 1
-};
+using Station = ImportedStation;
+using Network = ImportedNetwork;
 
 bool has_control(std::string_view s) {
   return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
-}
-
-// Fewest decimals with which the value prints in the attribute field and reads back
-// as itself; -1 when no number of decimals does.
-int attribute_decimals(double v) {
-  for (int d = 0; d <= 8; ++d) {
-    std::string s = fmt_f(v, ATTR_WIDTH, d);
-    auto back = parse_real(s);
-    if (s[0] != '*' && back && std::fabs(*back - v) <= 1e-9 * std::max(1.0, std::fabs(v))) return d;
-  }
-  return -1;
 }
 
 int find_either(const CsvTable& t, const char* a, const char* b) {
@@ -170,15 +142,6 @@ Network read_stations(const ImportOptions& opt) {
   }
   return net;
 }
-
-// One daily value: the date as yyyymmdd (which sorts like the calendar), the site's
-// index in the stations table and the value in hundredths of a millimetre.
-struct DayValue {
-  std::int32_t date;
-  std::int32_t hundredths;
-  std::uint32_t line;
-  std::uint16_t site;
-};
 
 struct DailyCounts {
   long rows = 0, outside = 0, missing = 0, merged = 0;
@@ -325,7 +288,7 @@ void write_regions(TextOut& out, const ImportOptions& opt, const Network& net) {
 }
 
 // One line per value; the date part is formatted once per date.
-void write_gaugvals(TextOut& out, std::vector<DayValue>& values, Network& net) {
+void write_gaugvals(TextOut& out, const std::vector<DayValue>& values, Network& net) {
   std::vector<std::string> codes;
   for (const auto& s : net.stations) codes.push_back(fmt_a(s.code, CODE_WIDTH));
   std::int32_t date = -1;
@@ -343,6 +306,32 @@ void write_gaugvals(TextOut& out, std::vector<DayValue>& values, Network& net) {
 
 }  // namespace
 
+int attribute_decimals(double v) {
+  for (int d = 0; d <= 8; ++d) {
+    std::string s = fmt_f(v, ATTR_WIDTH, d);
+    auto back = parse_real(s);
+    if (s[0] != '*' && back && std::fabs(*back - v) <= 1e-9 * std::max(1.0, std::fabs(v))) return d;
+  }
+  return -1;
+}
+
+void write_imported(const ImportOptions& opt, ImportedNetwork& net, const std::vector<DayValue>& values,
+                    const std::function<void(OutputSet&)>& extra) {
+  OutputSet files(opt.out_dir);
+  write_siteinfo(files.open("siteinfo.def"), opt, net);
+  write_regions(files.open("regions.def"), opt, net);
+  write_gaugvals(files.open("gaugvals.dat"), values, net);
+  if (extra) extra(files);
+  files.commit();
+}
+
+void warn_silent_gauges(const ImportedNetwork& net) {
+  std::vector<std::string> silent;
+  for (const auto& s : net.stations)
+    if (s.rows == 0) silent.push_back(s.code);
+  if (!silent.empty()) console().line(" ****WARNING**** No daily values for gauges: " + joined(silent));
+}
+
 void csv_import(const ImportOptions& opt) {
   Console& con = console();
   Network net = read_stations(opt);
@@ -355,11 +344,7 @@ void csv_import(const ImportOptions& opt) {
   std::vector<DayValue> values = read_daily(opt, net, n, unused);
   if (!unused.empty()) con.line(" Columns not used in " + opt.daily + ": " + joined(unused));
 
-  OutputSet files(opt.out_dir);
-  write_siteinfo(files.open("siteinfo.def"), opt, net);
-  write_regions(files.open("regions.def"), opt, net);
-  write_gaugvals(files.open("gaugvals.dat"), values, net);
-  files.commit();
+  write_imported(opt, net, values);
 
   std::string outside;
   if (opt.from_year || opt.to_year)
@@ -369,10 +354,7 @@ void csv_import(const ImportOptions& opt) {
   con.line(" Daily rows: " + std::to_string(n.rows) + " read, " + std::to_string(values.size()) + " written (" +
            std::to_string(n.missing) + " missing), " + outside + std::to_string(n.merged) +
            " repeated rows with the same value merged.");
-  std::vector<std::string> silent;
-  for (const auto& s : net.stations)
-    if (s.rows == 0) silent.push_back(s.code);
-  if (!silent.empty()) con.line(" ****WARNING**** No daily values for gauges: " + joined(silent));
+  warn_silent_gauges(net);
   con.line(" Written to " + opt.out_dir + ": siteinfo.def, gaugvals.dat, regions.def");
 }
 

@@ -1,6 +1,7 @@
 #include "raincsv.hpp"
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <optional>
 
@@ -8,6 +9,8 @@
 #include "csv_export.hpp"
 #include "csv_import.hpp"
 #include "csv_table.hpp"
+#include "ghcn_import.hpp"
+#include "netcdf_export.hpp"
 #include "run_exit.hpp"
 #include "validation.hpp"
 
@@ -19,8 +22,9 @@ const char* const USAGE[] = {
     "Usage:",
     "  raincsv import --sites STATIONS.csv --daily DAILY.csv [--from YEAR] [--to YEAR]",
     "                 [--missing VALUE] [--region COLUMN] --out DIR",
-    "  raincsv export daily.dat --sites siteinfo.def",
-    "  raincsv export monthly.dat",
+    "  raincsv import --ghcn DLY_DIR [--stations ghcnd-stations.txt] [--from YEAR] [--to YEAR] --out DIR",
+    "  raincsv export daily.dat --sites siteinfo.def [--netcdf FILE]",
+    "  raincsv export monthly.dat [--netcdf FILE [--regions regions.def]]",
     "  raincsv report [--threshold MM] [--from YEAR] [--to YEAR] [--no-plots] OBS_DIR SIM_DIR OUT_DIR",
 };
 
@@ -86,25 +90,54 @@ double number_option(const CommandLine& cl, const std::string& name, double fall
 }
 
 void import_command(const std::vector<std::string>& args) {
-  CommandLine cl = parse(args, {"--sites", "--daily", "--from", "--to", "--missing", "--region", "--out"}, {});
+  CommandLine cl = parse(
+      args, {"--sites", "--daily", "--from", "--to", "--missing", "--region", "--out", "--ghcn", "--stations"}, {});
   if (!cl.positional.empty()) usage("Unexpected argument " + cl.positional[0] + ".");
+  const bool ghcn = cl.options.count("--ghcn") > 0;
+  for (const char* o : {"--sites", "--daily", "--missing", "--region"})
+    if (ghcn && cl.options.count(o)) usage(std::string("Option ") + o + " does not go with --ghcn.");
+  if (!ghcn && cl.options.count("--stations")) usage("Option --stations goes with --ghcn.");
   ImportOptions opt;
-  opt.stations = need(cl, "--sites");
-  opt.daily = need(cl, "--daily");
+  if (ghcn) {
+    opt.daily = cl.options["--ghcn"];
+    opt.stations = cl.options.count("--stations") ? cl.options["--stations"]
+                                                  : (std::filesystem::path(opt.daily) / "ghcnd-stations.txt").string();
+  } else {
+    opt.stations = need(cl, "--sites");
+    opt.daily = need(cl, "--daily");
+  }
   opt.out_dir = need(cl, "--out");
   opt.from_year = year_option(cl, "--from");
   opt.to_year = year_option(cl, "--to");
   if (opt.from_year && opt.to_year && *opt.to_year < *opt.from_year) usage("The period ends before it begins.");
   opt.missing = number_option(cl, "--missing", -1.0);
   if (cl.options.count("--region")) opt.region_column = cl.options["--region"];
-  csv_import(opt);
+  if (ghcn) ghcn_import(opt);
+  else csv_import(opt);
 }
 
 void export_command(const std::vector<std::string>& args) {
-  CommandLine cl = parse(args, {"--sites"}, {});
+  CommandLine cl = parse(args, {"--sites", "--netcdf", "--regions"}, {});
   if (cl.positional.size() != 1) usage("raincsv export needs exactly one file.");
-  if (cl.options.count("--sites")) export_daily(cl.positional[0], cl.options["--sites"]);
-  else export_monthly(cl.positional[0]);
+  const bool daily = cl.options.count("--sites") > 0;
+  if (!cl.options.count("--netcdf")) {
+    if (cl.options.count("--regions")) usage("Option --regions goes with --netcdf.");
+    if (daily) export_daily(cl.positional[0], cl.options["--sites"]);
+    else export_monthly(cl.positional[0]);
+    return;
+  }
+  std::string command = "raincsv";
+  for (const auto& a : args) command += " " + a;
+  const std::string& out = cl.options["--netcdf"];
+  if (daily) {
+    if (cl.options.count("--regions")) usage("Option --regions goes with monthly.dat, not with --sites.");
+    export_daily_netcdf(cl.positional[0], cl.options["--sites"], out, command);
+  } else {
+    std::string regions = cl.options.count("--regions")
+                              ? cl.options["--regions"]
+                              : (std::filesystem::path(cl.positional[0]).parent_path() / "regions.def").string();
+    export_monthly_netcdf(cl.positional[0], regions, out, command);
+  }
 }
 
 void report_command(const std::vector<std::string>& args) {

@@ -20,6 +20,7 @@
 #include "plots.hpp"
 #include "report_html.hpp"
 #include "sim_files.hpp"
+#include "station_map.hpp"
 #include "validation.hpp"
 
 namespace rg {
@@ -255,7 +256,7 @@ void print_summary(Console& con, const std::vector<StatSummary>& summary) {
 // folder never mixes two reports.
 void remove_stale(const fs::path& dir, const std::set<std::string>& written) {
   std::vector<std::string> all = plot_files();
-  for (const char* f : {"validation.csv", "summary.csv", "plots.gp", "report.html"}) all.emplace_back(f);
+  for (const char* f : {"validation.csv", "summary.csv", "plots.gp", "report.html", "stations_map.csv"}) all.emplace_back(f);
   for (const auto& f : all) {
     if (written.count(f)) continue;
     std::error_code ec;
@@ -305,13 +306,17 @@ void validation_report(const ReportOptions& opt) {
              number(s.mean_abs_error, 6) + "," + (s.compared > 0 ? number(static_cast<double>(s.inside) / s.compared, 4) : ""));
   PlotScript plots;
   if (opt.plots) plots = write_plot_script(files.open("plots.gp"), rows, return_levels(observed, simulated), out_dir);
+  // The archive identifiers of imported gauges, to join the statistics' site codes.
+  const auto map = read_station_map(opt.obs_dir);
+  if (!map.empty()) write_station_map(files, map);
   files.commit();
   std::set<std::string> written{"validation.csv", "summary.csv", "report.html"};
   if (opt.plots) written.insert("plots.gp");
+  if (!map.empty()) written.insert("stations_map.csv");
   remove_stale(out_dir, written);  // with every PNG: the plots are drawn afresh below
   print_summary(con, summary);
   con.line(" Written to " + opt.out_dir + ": validation.csv (" + std::to_string(rows.size()) + " statistics), summary.csv" +
-           (opt.plots ? ", plots.gp" : ""));
+           (opt.plots ? ", plots.gp" : "") + (map.empty() ? "" : ", stations_map.csv (GHCN IDs of the gauges)"));
   for (const auto& [file, why] : plots.left_out) con.line(" " + file + " left out: " + why + ".");
   if (opt.plots) draw_plots(out_dir);
 

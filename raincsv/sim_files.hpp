@@ -48,6 +48,7 @@ class MonthlyDatReader {
  public:
   explicit MonthlyDatReader(const std::string& path);
   bool next(MonthlyDatRecord& r);
+  long line() const { return in_.line_number(); }
 
  private:
   [[noreturn]] void fail(const std::string& what) const;
