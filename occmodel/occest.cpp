@@ -38,9 +38,9 @@ void announce() {
   end_run(1);
 }
 
-// A value for a message: fixed-point with 4 decimals, without leading blanks.
+// A value for a message with its leading digits, without leading blanks.
 std::string number(double v) {
-  const std::string s = fmt_f(v, 14, 4);
+  const std::string s = fmt_sig(v, 14, 4);
   return s.substr(std::min(s.find_first_not_of(' '), s.size()));
 }
 
@@ -123,6 +123,15 @@ constexpr double SPEST_TOL = 1.0e-8;
 double weather_state(WeatherDays& days, std::int64_t nrec, int nsites, double g, double h, double l,
                      double start, int nthreads) {
   auto f = [&](double r) { return g - h - spvar(days, nrec, nsites, r, 21, nthreads); };
+  // The variance D grows with rho from D(0) = L, so f(0) <= 0 leaves no root above
+  // 0: the days vary no more than independent sites would, and rho = 0 is the value
+  // of rho >= 0 that comes closest to matching them.
+  if (g - h - l <= 0.0) {
+    warn({"****WARNING**** The number of wet sites varies no more than for independent",
+          "sites: no positive dependence is found, and the increase in logit on a 'wet'",
+          "day is set to 0."});
+    return 0.0;
+  }
   double rho = start < 1.0e-12 ? 1.0 : start;
   double v = 0.0, fv = g - h - l;  // last point with f > 0
   double w = 0.0, fw = 0.0;        // last point with f <= 0
@@ -202,6 +211,12 @@ void spest(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, i
       model.rho(1) = NEAR_COMPLETE;
       warn({"****WARNING**** The number of wet sites varies more than complete dependence",
             "allows: the Beta-Binomial shape is set to " + number(NEAR_COMPLETE) + "."});
+    } else if (h2 / g2 - 1.0 < NEAR_COMPLETE) {
+      // A shape this small is complete dependence for any number of sites the
+      // suite handles; the floor keeps the simulated wet fractions away from 0/0.
+      model.rho(1) = NEAR_COMPLETE;
+      warn({"****WARNING**** The gauges are almost completely dependent: the Beta-Binomial",
+            "shape estimate " + number(h2 / g2 - 1.0) + " is set to " + number(NEAR_COMPLETE) + "."});
     } else {
       model.rho(1) = std::min(h2 / g2 - 1.0, 1.0e6);
     }
