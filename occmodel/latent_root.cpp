@@ -48,13 +48,19 @@ inline double exp_nonpositive(double x) {
 
 }  // namespace
 
+// The loops over the days in versions for wider vector registers where the machine
+// has them; without fused multiply-adds (see CMakeLists.txt) every version gives
+// the same results.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define DAY_LOOPS __attribute__((target_clones("default", "arch=x86-64-v3", "arch=x86-64-v4")))
+#else
+#define DAY_LOOPS
+#endif
+
 // Sum over the days of exp(alpha (h^2 + k^2) + beta h k): the work of the whole
 // estimate. Lanes are summed separately and then in a fixed order, so the sum is
 // the same whatever the vector width.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-__attribute__((target_clones("default", "arch=x86-64-v3", "arch=x86-64-v4")))
-#endif
-double LatentRoot::sum_exp(double alpha, double beta) const {
+DAY_LOOPS double LatentRoot::sum_exp(double alpha, double beta) const {
   constexpr int LANES = 8;
   const std::size_t m = hk2_.size();
   const double* a = hk2_.data();
@@ -69,20 +75,38 @@ double LatentRoot::sum_exp(double alpha, double beta) const {
   return s;
 }
 
-void LatentRoot::clear() {
-  hk2_.clear();
-  hk_.clear();
-  product_ = upper_ = lower_ = 0.0;
-}
-
-void LatentRoot::add_day(double pi, double zi, double pj, double zj) {
-  // P(r) is pi pj at every r when a probability is 0 or 1.
-  product_ += pi * pj;
-  upper_ += std::min(pi, pj);
-  lower_ += std::max(0.0, pi + pj - 1.0);
-  if (pi > 0.0 && pi < 1.0 && pj > 0.0 && pj < 1.0) {
-    hk2_.push_back(zi * zi + zj * zj);
-    hk_.push_back(zi * zj);
+DAY_LOOPS void LatentRoot::set_days(const double* pi, const double* zi, const double* pj, const double* zj, std::size_t ndays) {
+  constexpr double OUTSIDE = 1.0e300;
+  hk2_.resize(ndays);
+  hk_.resize(ndays);
+  double* a = hk2_.data();
+  double* b = hk_.data();
+  for (std::size_t d = 0; d < ndays; ++d) {
+    const bool inner = pi[d] > 0.0 && pi[d] < 1.0 && pj[d] > 0.0 && pj[d] < 1.0;
+    a[d] = inner ? zi[d] * zi[d] + zj[d] * zj[d] : OUTSIDE;
+    b[d] = inner ? zi[d] * zj[d] : 0.0;
+  }
+  // The sum over the days is pi pj at every r where a probability is 0 or 1; lanes
+  // as in sum_exp.
+  constexpr int LANES = 8;
+  double prod[LANES] = {}, up[LANES] = {}, low[LANES] = {}, in[LANES] = {};
+  auto add = [&](int l, std::size_t d) {
+    const double w = pi[d] >= 0.0 && pj[d] >= 0.0 ? 1.0 : 0.0;
+    prod[l] += w * pi[d] * pj[d];
+    up[l] += w * std::min(pi[d], pj[d]);
+    low[l] += w * std::max(0.0, pi[d] + pj[d] - 1.0);
+    in[l] += a[d] < OUTSIDE ? 1.0 : 0.0;
+  };
+  std::size_t d0 = 0;
+  for (; d0 + LANES <= ndays; d0 += LANES)
+    for (int l = 0; l < LANES; ++l) add(l, d0 + static_cast<std::size_t>(l));
+  for (int l = 0; d0 < ndays; ++d0, ++l) add(l, d0);
+  product_ = upper_ = lower_ = inner_ = 0.0;
+  for (int l = 0; l < LANES; ++l) {
+    product_ += prod[l];
+    upper_ += up[l];
+    lower_ += low[l];
+    inner_ += in[l];
   }
 }
 
@@ -115,7 +139,7 @@ void LatentRoot::cover(double a, double b, double sign, int depth, std::vector<P
   fit_panel(a, b, sign, p);
   double tail = 0.0;
   for (int n = NODES - 3; n < NODES; ++n) tail = std::max(tail, std::fabs(p.c[static_cast<std::size_t>(n)]));
-  if (tail <= TAIL_TOL * static_cast<double>(hk2_.size()) || depth >= MAXDEPTH) {
+  if (tail <= TAIL_TOL * inner_ || depth >= MAXDEPTH) {
     out.push_back(std::move(p));
     return;
   }
@@ -168,7 +192,7 @@ bool LatentRoot::solve(double joint, double& r) {
   const double sign = excess >= 0.0 ? 1.0 : -1.0;
   const double target = std::fabs(excess);
   const double total = sign > 0.0 ? upper_ - product_ : product_ - lower_;
-  if (target == 0.0 || hk2_.empty()) {
+  if (target == 0.0 || inner_ == 0.0) {
     r = 0.0;
     return true;
   }

@@ -17,11 +17,10 @@ namespace rg {
 
 class LatentRoot {
  public:
-  // Clears the days of the previous pair.
-  void clear();
-  // Adds a common day of fitted wet probabilities pi and pj (0 <= p <= 1) with
-  // their latent thresholds zi = -qnorm(pi) and zj = -qnorm(pj).
-  void add_day(double pi, double zi, double pj, double zj);
+  // The days of a pair: fitted wet probabilities pi[d] and pj[d] (negative where
+  // the site has no record; the pair's common days are those where both have one)
+  // with their latent thresholds zi = -qnorm(pi) and zj = -qnorm(pj), d < ndays.
+  void set_days(const double* pi, const double* zi, const double* pj, const double* zj, std::size_t ndays);
   // The correlation r in [-1, 1] at which the days' expected number of joint wet
   // days equals joint (their observed number); false when no r reaches it (the
   // observed number lies beyond what r = -1 or r = 1 gives), r then being 1 above
@@ -42,8 +41,10 @@ class LatentRoot {
   double sum_exp(double alpha, double beta) const;
   void cover(double a, double b, double sign, int depth, std::vector<Panel>& out);
 
-  std::vector<double> hk2_;    // h^2 + k^2 of the days with both probabilities inside (0, 1)
-  std::vector<double> hk_;     // h k of those days
+  // h^2 + k^2 and h k of every day; a day that is not common or has a
+  // probability of 0 or 1 has h^2 + k^2 so large that its terms are 0.
+  std::vector<double> hk2_, hk_;
+  double inner_ = 0.0;         // days with both probabilities inside (0, 1)
   double product_ = 0.0;       // sum of pi pj: the expected joint days at r = 0
   double upper_ = 0.0;         // sum of min(pi, pj): at r = 1
   double lower_ = 0.0;         // sum of max(0, pi + pj - 1): at r = -1

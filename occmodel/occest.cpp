@@ -310,9 +310,7 @@ class PairSolver {
     const auto& pj = t_.p[static_cast<std::size_t>(j)];
     const auto& zi = t_.z[static_cast<std::size_t>(i)];
     const auto& zj = t_.z[static_cast<std::size_t>(j)];
-    root_.clear();
-    for (std::size_t d = 0; d < pi.size(); ++d)
-      if (pi[d] >= 0.0 && pj[d] >= 0.0) root_.add_day(pi[d], zi[d], pj[d], zj[d]);
+    root_.set_days(pi.data(), zi.data(), pj.data(), zj.data(), pi.size());
     if (!root_.solve(o * n, res.r)) res.state = PairState::incompatible;
     return res;
   }
