@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "channels.hpp"
+#include "corlat_run.hpp"
 #include "dev_math.hpp"
 #include "files.hpp"
 #include "latent_root.hpp"
@@ -183,24 +183,11 @@ TEST(LatentRoot, CorrelationFileHoldsTheRootsWhateverTheThreads) {
       recs.push_back(r);
     }
   }
-  SiteTable sites;
-  sites.nsites = NS;
-  for (int i = 1; i <= NS; ++i) sites.sitcod(i) = "S00" + std::to_string(i);
   std::string file[2];
   for (int t = 0; t < 2; ++t) {
-    rgtest::TempDir dir;
-    Model model;
-    model.spmod = 1;
-    auto out = rgtest::capture([&] {
-      int ch = 85;
-      scropn("DIRECT", "UNFORMATTED", FITTED_RECORD_LENGTH, ch);
-      std::int64_t n = 0;
-      for (const auto& r : recs) write_fitted(channels().store(ch), ++n, r);
-      filchk("cor_logi.dat", 67, STFLAG_OUTPUT);
-      corlat(ch, n, sites, model, 67, "logistic.def", MAXSIT, t == 0 ? 1 : 3);
-    });
+    const auto [out, text] = run_corlat(recs, NS, t == 0 ? 1 : 3);
     ASSERT_FALSE(out.ended) << out.output;
-    file[t] = dir.read("cor_logi.dat");
+    file[t] = text;
   }
   EXPECT_EQ(file[0], file[1]);
   const auto lines = rgtest::lines(file[0]);

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "channels.hpp"
+#include "corlat_run.hpp"
 #include "files.hpp"
 #include "model.hpp"
 #include "occest.hpp"
@@ -231,7 +232,6 @@ namespace {
 // (incompatible: latent correlation 1 with the warning); sites 3 and 4 are
 // independent with their true probability; sites 4 and 5 report on alternate days only, never together.
 TEST(Corlat, IncompatibleIndependentAndDisjointPairs) {
-  rgtest::TempDir dir;
   std::mt19937 gen(3);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   std::vector<FittedRecord> recs;
@@ -249,26 +249,14 @@ TEST(Corlat, IncompatibleIndependentAndDisjointPairs) {
       recs.push_back(r);
     }
   }
-  SiteTable sites;
-  sites.nsites = 5;
-  for (int i = 1; i <= 5; ++i) sites.sitcod(i) = "S00" + std::to_string(i);
-  Model model;
-  model.spmod = 1;
-  auto out = rgtest::capture([&] {
-    int ch = 85;
-    scropn("DIRECT", "UNFORMATTED", FITTED_RECORD_LENGTH, ch);
-    std::int64_t n = 0;
-    for (const auto& r : recs) write_fitted(channels().store(ch), ++n, r);
-    filchk("cor_logi.dat", 67, STFLAG_OUTPUT);
-    corlat(ch, n, sites, model, 67, "logistic.def", MAXSIT, 2);
-  });
+  const auto [out, file] = run_corlat(recs, 5, 2);
   ASSERT_FALSE(out.ended) << out.output;
   EXPECT_NE(out.output.find("          --- Sites S001 and S002 ---\n\n****WARNING**** Observed joint occurrence "
                             "frequency is incompatible\nwith modelled marginal probabilities. Setting latent "
                             "correlation to  1.0\n"),
             std::string::npos)
       << out.output;
-  auto l = rgtest::lines(dir.read("cor_logi.dat"));
+  auto l = rgtest::lines(file);
   ASSERT_EQ(l.size(), 11u);
   EXPECT_EQ(l[1].substr(0, 29), "S001    S002     1.0000  2000");
   EXPECT_EQ(l[10].substr(0, 29), "S004    S005    -9.9990     0");
