@@ -1,6 +1,5 @@
 #include "correl.hpp"
 
-#include <array>
 #include <cmath>
 #include <stdexcept>
 #include <vector>
@@ -30,11 +29,10 @@ constexpr double VARMIN = 1.0e-12;         // variances at or below this give co
   end_run(1);
 }
 
-// What the cache file holds: the statistic of one store, for one residual type or,
-// where the model has two that pass over the store together, for both.
+// What the cache file holds: the statistic of one store.
 struct CacheKey {
   const RecordStore* store = nullptr;
-  int chfit = 0, nsites = 0, model = 0, deptyp = 0;
+  int chfit = 0, nsites = 0, model = 0, restyp = 0, deptyp = 0;
   std::int64_t nrec = 0;
   bool operator==(const CacheKey&) const = default;
 };
@@ -43,7 +41,6 @@ struct Cache {
   int channel = 0;  // 0: no cache file
   const SequentialStore* file = nullptr;
   CacheKey key;
-  int restyp[2] = {-1, -1};  // the residual types held, in the order of the file
 };
 
 Cache& cache() {
@@ -75,59 +72,52 @@ double residual(int model, int restyp, double y, double mu) {
   }
 }
 
-// Pairwise sums over common days, accumulated day by day, of K residuals at once
-// (they share the days and the count). For a pair i <= j the sums of v_i v_j, the
-// count, and the sums of v_i, v_i^2, v_j and v_j^2 over the pair's common days lie
-// together, in a row of i's pairs, so that a day's update walks through memory
-// instead of visiting four tables.
-template <int K>
+// Pairwise sums over common days, accumulated day by day. For a pair i <= j the
+// sums of v_i v_j, the count, and the sums of v_i, v_i^2, v_j and v_j^2 over the
+// pair's common days lie together, in a row of i's pairs, so that a day's update
+// walks through memory instead of visiting four tables.
 class PairSums {
  public:
   explicit PairSums(int nsites) : n_(nsites), pair_(size()), day_(static_cast<std::size_t>(n_)) {
     present_.reserve(static_cast<std::size_t>(n_));
-    std::fill(day_.begin(), day_.end(), missing());
+    clear_day();
   }
 
-  void set(int site, const std::array<double, K>& v) { day_[static_cast<std::size_t>(site - 1)] = v; }
+  void set(int site, double v) { day_[static_cast<std::size_t>(site - 1)] = v; }
 
   // Adds the buffered day and marks every site missing again.
   void add_day() {
     present_.clear();
     for (int i = 0; i < n_; ++i)
-      if (day_[static_cast<std::size_t>(i)][0] > PRESENT) present_.push_back(i);
+      if (day_[static_cast<std::size_t>(i)] > PRESENT) present_.push_back(i);
     const std::size_t m = present_.size();
     for (std::size_t a = 0; a < m; ++a) {
       const int i = present_[a];
-      const auto& vi = day_[static_cast<std::size_t>(i)];
+      const double vi = day_[static_cast<std::size_t>(i)];
       Pair& d = pair_[at(i, i)];
+      d.cross += vi * vi;
       d.cnt += 1.0;
-      for (int k = 0; k < K; ++k) {
-        d.s[k].cross += vi[k] * vi[k];
-        d.s[k].sum_i += vi[k];
-        d.s[k].sq_i += vi[k] * vi[k];
-      }
+      d.sum_i += vi;
+      d.sq_i += vi * vi;
       for (std::size_t b = a + 1; b < m; ++b) {
         const int j = present_[b];
-        const auto& vj = day_[static_cast<std::size_t>(j)];
+        const double vj = day_[static_cast<std::size_t>(j)];
         Pair& p = pair_[at(i, j)];
+        p.cross += vi * vj;
         p.cnt += 1.0;
-        for (int k = 0; k < K; ++k) {
-          p.s[k].cross += vi[k] * vj[k];
-          p.s[k].sum_i += vi[k];
-          p.s[k].sq_i += vi[k] * vi[k];
-          p.s[k].sum_j += vj[k];
-          p.s[k].sq_j += vj[k] * vj[k];
-        }
+        p.sum_i += vi;
+        p.sq_i += vi * vi;
+        p.sum_j += vj;
+        p.sq_j += vj * vj;
       }
     }
-    for (int i : present_) day_[static_cast<std::size_t>(i)] = missing();
+    for (int i : present_) day_[static_cast<std::size_t>(i)] = MISSING_VALUE;
   }
 
-  // The statistic of residual k for pair i <= j (1-based) and its count.
-  void result(int k, int i, int j, int deptyp, double& stat, double& count) const {
-    const Pair& pair = pair_[at(i - 1, j - 1)];
-    const Sums& p = pair.s[k];
-    count = pair.cnt;
+  // The statistic of pair i <= j (1-based) and its count.
+  void result(int i, int j, int deptyp, double& stat, double& count) const {
+    const Pair& p = pair_[at(i - 1, j - 1)];
+    count = p.cnt;
     if (count <= 0.0) {
       stat = CORMIS;
       return;
@@ -152,70 +142,22 @@ class PairSums {
   }
 
  private:
-  struct Sums {
-    double cross = 0.0, sum_i = 0.0, sq_i = 0.0, sum_j = 0.0, sq_j = 0.0;
-  };
   struct Pair {
-    double cnt = 0.0;
-    Sums s[K];
+    double cross = 0.0, cnt = 0.0, sum_i = 0.0, sq_i = 0.0, sum_j = 0.0, sq_j = 0.0;
   };
-  static std::array<double, K> missing() {
-    std::array<double, K> v;
-    v.fill(MISSING_VALUE);
-    return v;
-  }
   // The pairs i <= j, row by row.
   std::size_t size() const { return static_cast<std::size_t>(n_) * static_cast<std::size_t>(n_ + 1) / 2; }
   std::size_t at(int i, int j) const {
     const auto a = static_cast<std::size_t>(i), b = static_cast<std::size_t>(j), n = static_cast<std::size_t>(n_);
     return a * n - a * (a - 1) / 2 + (b - a);
   }
+  void clear_day() { std::fill(day_.begin(), day_.end(), MISSING_VALUE); }
 
   int n_;
   std::vector<Pair> pair_;
-  std::vector<std::array<double, K>> day_;
+  std::vector<double> day_;
   std::vector<int> present_;
 };
-
-// One pass over the store for the residual types restyp[0..K-1]: every pair's
-// statistics go to the cache file (count, then one statistic per type), those of
-// restyp[0] also to stat and count.
-template <int K>
-bool pass(RecordStore& store, int nsites, std::int64_t nrec, int model, const int* restyp, int deptyp, Matrix& stat,
-          Matrix& count, SequentialStore& file) {
-  PairSums<K> sums(nsites);
-  FittedRecord r;
-  long date = -1;
-  for (std::int64_t n = 1; n <= nrec; ++n) {
-    if (!read_fitted(store, n, r) || r.site < 1 || r.site > nsites) prgerr("EMPCOR", "fit_both", 3);
-    const long d = static_cast<long>(r.yy) * 10000 + r.mm * 100 + r.dd;
-    if (d != date) {
-      if (date != -1) sums.add_day();
-      date = d;
-    }
-    // A residual that cannot be formed (a fitted value at its limit) counts as missing.
-    std::array<double, K> v;
-    bool finite = true;
-    for (int k = 0; k < K; ++k) {
-      v[static_cast<std::size_t>(k)] = residual(model, restyp[k], r.y, r.mu);
-      finite = finite && std::isfinite(v[static_cast<std::size_t>(k)]);
-    }
-    if (finite) sums.set(r.site, v);
-  }
-  if (date != -1) sums.add_day();
-
-  bool cached = true;
-  for (int i = 1; i <= nsites; ++i)
-    for (int j = i; j <= nsites; ++j) {
-      double rec[K + 1];
-      for (int k = 0; k < K; ++k) sums.result(k, i, j, deptyp, rec[k + 1], rec[0]);
-      sums.result(0, i, j, deptyp, stat(i, j), count(i, j));
-      stat(j, i) = stat(i, j);
-      count(j, i) = count(i, j);
-      if (cached) cached = file.write(rec, sizeof rec);
-    }
-  return cached;
-}
 
 }  // namespace
 
@@ -233,17 +175,16 @@ void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int
 
   Channels& ch = channels();
   RecordStore& store = ch.store(chfit);
-  const CacheKey key{&store, chfit, nsites, model, deptyp, nrec};
+  const CacheKey key{&store, chfit, nsites, model, restyp, deptyp, nrec};
   Cache& c = cache();
-  if (SequentialStore* file = cache_file(); file && c.key == key && (c.restyp[0] == restyp || c.restyp[1] == restyp)) {
-    const int k = c.restyp[0] == restyp ? 1 : 2, values = c.restyp[1] < 0 ? 2 : 3;
+  if (SequentialStore* file = cache_file(); file && c.key == key) {
     file->rewind();
-    double rec[3];
+    double pair[2];
     for (int i = 1; i <= nsites; ++i)
       for (int j = i; j <= nsites; ++j) {
-        if (!file->read(rec, sizeof(double) * static_cast<std::size_t>(values))) prgerr("EMPCOR", "fit_both", 3);
-        count(i, j) = count(j, i) = rec[0];
-        stat(i, j) = stat(j, i) = rec[k];
+        if (!file->read(pair, sizeof pair)) prgerr("EMPCOR", "fit_both", 3);
+        count(i, j) = count(j, i) = pair[0];
+        stat(i, j) = stat(j, i) = pair[1];
       }
     return;
   }
@@ -254,13 +195,32 @@ void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int
   SequentialStore& file = ch.sequential(chcache);
   c = Cache{chcache, &file, key};
 
-  // The amount model asks for both its residuals' correlations (the dependence
-  // estimate and the residual analysis): one pass forms both.
-  c.restyp[0] = restyp;
-  if (model == RSP_AMOUNT && (restyp == RES_PEARSON || restyp == RES_ANSCOMBE))
-    c.restyp[1] = restyp == RES_PEARSON ? RES_ANSCOMBE : RES_PEARSON;
-  const bool cached = c.restyp[1] < 0 ? pass<1>(store, nsites, nrec, model, c.restyp, deptyp, stat, count, file)
-                                      : pass<2>(store, nsites, nrec, model, c.restyp, deptyp, stat, count, file);
+  PairSums sums(nsites);
+  FittedRecord r;
+  long date = -1;
+  for (std::int64_t n = 1; n <= nrec; ++n) {
+    if (!read_fitted(store, n, r) || r.site < 1 || r.site > nsites) prgerr("EMPCOR", "fit_both", 3);
+    const long d = static_cast<long>(r.yy) * 10000 + r.mm * 100 + r.dd;
+    if (d != date) {
+      if (date != -1) sums.add_day();
+      date = d;
+    }
+    // A residual that cannot be formed (a fitted value at its limit) counts as missing.
+    const double v = residual(model, restyp, r.y, r.mu);
+    if (std::isfinite(v)) sums.set(r.site, v);
+  }
+  if (date != -1) sums.add_day();
+
+  bool cached = true;
+  for (int i = 1; i <= nsites; ++i)
+    for (int j = i; j <= nsites; ++j) {
+      double s, k;
+      sums.result(i, j, deptyp, s, k);
+      stat(i, j) = stat(j, i) = s;
+      count(i, j) = count(j, i) = k;
+      const double pair[2] = {k, s};
+      if (cached) cached = file.write(pair, sizeof pair);
+    }
   if (!cached) {
     // Without a cache the next request simply recomputes.
     ch.close(chcache);
