@@ -111,6 +111,11 @@ DAY_LOOPS void LatentRoot::set_days(const double* pi, const double* zi, const do
 
 // E on [a, b] from its values at the Chebyshev points; sign -1 integrates the
 // density of (X, -Y).
+double LatentRoot::density(double u, double sign) const {
+  const double s = std::sin(u), c2 = std::cos(u) * std::cos(u);
+  return sum_exp(-0.5 / c2, sign * s / c2) / (2.0 * std::numbers::pi);
+}
+
 void LatentRoot::fit_panel(double a, double b, double sign, Panel& p) {
   p.a = a;
   p.b = b;
@@ -118,9 +123,7 @@ void LatentRoot::fit_panel(double a, double b, double sign, Panel& p) {
   double f[NODES];
   const double mid = 0.5 * (a + b), half = 0.5 * (b - a);
   for (int j = 0; j < NODES; ++j) {
-    const double u = mid + half * std::cos((j + 0.5) * std::numbers::pi / NODES);
-    const double s = std::sin(u), c2 = std::cos(u) * std::cos(u);
-    f[j] = sum_exp(-0.5 / c2, sign * s / c2) / (2.0 * std::numbers::pi);
+    f[j] = density(mid + half * std::cos((j + 0.5) * std::numbers::pi / NODES), sign);
   }
   for (int n = 0; n < NODES; ++n) {
     double c = 0.0;
@@ -199,11 +202,16 @@ bool LatentRoot::solve(double joint, double& r) {
     r = sign;
     return true;
   }
-  // Panels in u = asin(t) from 0 outwards until they hold the target.
-  static const double EDGES[] = {0.0, std::asin(0.85), std::asin(0.95), std::asin(0.99), std::asin(0.999),
-                                 std::numbers::pi / 2};
+  // Panels in u = asin(t) from 0 outwards until they hold the target. The first
+  // ends a little beyond the root of the first-order estimate target = E(0) u, so
+  // that a weakly dependent pair does not interpolate E far beyond its root.
+  const double guess = 1.5 * target / density(0.0, sign) + 0.05;
+  const double first = guess < 0.6 ? guess : std::asin(0.85);
+  const double EDGES[] = {0.0, first, std::asin(0.85), std::asin(0.95), std::asin(0.99), std::asin(0.999),
+                          std::numbers::pi / 2};
   double reached = 0.0;
   for (std::size_t e = 0; e + 1 < std::size(EDGES); ++e) {
+    if (EDGES[e + 1] <= EDGES[e]) continue;
     panels_.clear();
     cover(EDGES[e], EDGES[e + 1], sign, 0, panels_);
     for (const Panel& p : panels_) {

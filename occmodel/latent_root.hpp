@@ -39,6 +39,8 @@ class LatentRoot {
   };
   void fit_panel(double a, double b, double sign, Panel& p);
   double sum_exp(double alpha, double beta) const;
+  // E(u) for the pair (X, sign Y).
+  double density(double u, double sign) const;
   void cover(double a, double b, double sign, int depth, std::vector<Panel>& out);
 
   // h^2 + k^2 and h k of every day; a day that is not common or has a
