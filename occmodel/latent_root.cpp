@@ -47,9 +47,8 @@ inline double exp_nonpositive(double x) {
 
 }  // namespace
 
-// The loops over the days in versions for wider vector registers where the machine
-// has them; without fused multiply-adds (see CMakeLists.txt) every version gives
-// the same results.
+// The loops over the days in versions for wider vector registers (and fused
+// multiply-adds, see CMakeLists.txt) where the machine has them.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
 #define DAY_LOOPS __attribute__((target_clones("default", "arch=x86-64-v3", "arch=x86-64-v4")))
 #else
@@ -74,7 +73,8 @@ DAY_LOOPS double LatentRoot::sum_exp(double alpha, double beta) const {
   return s;
 }
 
-DAY_LOOPS void LatentRoot::set_days(const double* pi, const double* zi, const double* pj, const double* zj, std::size_t ndays) {
+DAY_LOOPS void LatentRoot::set_days(const double* pi, const double* zi, const double* pj, const double* zj,
+                                    std::size_t ndays) {
   constexpr double OUTSIDE = 1.0e300;
   hk2_.resize(ndays);
   hk_.resize(ndays);
