@@ -157,9 +157,9 @@ void ask_subareas(const RegionNames& names, int nreg, Array1<int>& whichregs) {
     con.line("------  ----" + blanks(56) + "--------");
     for (int i = 1; i <= nreg; ++i)
       con.line(Fields().x(2).i(i, 2).x(4).a(names(i), REGNAM_LEN).x(3).t(whichregs(i) == 1 ? "Y" : "N").str());
-    std::optional<int> v;
-    while (!(v = free_int(reply()))) {
-    }
+    // An unreadable answer shows the menu again.
+    const std::optional<int> v = free_int(reply());
+    if (!v) continue;
     if (*v == 0) return;
     if (*v >= 1 && *v <= nreg) whichregs(*v) = 1 - whichregs(*v);
     else

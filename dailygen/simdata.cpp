@@ -78,19 +78,17 @@ void datrd2(SimDay& day, int nsites, int yy, int mm, int dd, DataSearch& search,
       if (search.state == -1) search.nlines = in.line_number();
       continue;
     }
-    // Fields are read in order: a failed read shows the date as far as it got. A line
-    // that ends before the value field has no value; a blank value field reads as 0.
-    auto y = read_int(text, 1, 4);
-    if (!y || *y < -9999 || *y > 9999) read_failure(search.file, ld, lm, ly);
+    // A record that cannot be read names the last one that could (0/0/0 if none in
+    // this call). A line that ends before the value field has no value; a blank
+    // value field reads as 0.
+    const auto y = read_int(text, 1, 4);
+    const auto mo = read_int(text, 5, 2);
+    const auto d = read_int(text, 7, 2);
+    const auto value = text.size() >= 13 ? read_real(text, 13, 6, 2) : std::nullopt;
+    if (!y || *y < -9999 || *y > 9999 || !mo || !d || !value) read_failure(search.file, ld, lm, ly);
     ly = static_cast<int>(*y);
-    auto mo = read_int(text, 5, 2);
-    if (!mo) read_failure(search.file, ld, lm, ly);
     lm = static_cast<int>(*mo);
-    auto d = read_int(text, 7, 2);
-    if (!d) read_failure(search.file, ld, lm, ly);
     ld = static_cast<int>(*d);
-    auto value = text.size() >= 13 ? read_real(text, 13, 6, 2) : std::nullopt;
-    if (!value) read_failure(search.file, ld, lm, ly);
     if (!is_calendar_date(ly, lm, ld))
       date_failure("impossible date in input file.", ld, lm, ly, text);
     const long date = static_cast<long>(ly) * 10000 + lm * 100 + ld;

@@ -3,8 +3,9 @@
 //
 // The criterion is S = sum n (r - R)^2 / (2 sum n) over the pairs with common days,
 // R = a + (1 - a) R0 and R0 = exp(-phi d^k) (k = 1 and a = 0 where the structure
-// has no such parameter). The decay phi and power k are found by Newton steps with
-// a step length that never covers more than half the distance to a bound. The
+// has no such parameter). The decay phi and power k are found by Newton steps
+// projected onto their bounds, a parameter whose minimum lies on its bound staying
+// there while the others move, in distances scaled by their mean. The
 // limiting correlation a enters S quadratically, so for every phi and k it is
 // solved exactly, and the Newton step works on the profile criterion min_a S: its
 // gradient is the partial gradient at the solved a, its Hessian the Schur
@@ -109,27 +110,31 @@ class Criterion {
   double total_ = 0.0;
 };
 
-// Newton direction s = H^-1 g; where H is not positive definite a multiple of the
-// identity is added until it is, so that the step still goes downhill.
-void newton_direction(const Evaluation& ev, int np, double s[2]) {
-  double h11 = ev.h[0][0], h12 = np == 2 ? ev.h[0][1] : 0.0, h22 = np == 2 ? ev.h[1][1] : 1.0;
+// Newton direction s = H^-1 g in the free parameters (s is 0 in the others); where
+// H is not positive definite a multiple of the identity is added until it is, so
+// that the step still goes downhill.
+void newton_direction(const Evaluation& ev, const bool free[2], double s[2]) {
+  s[0] = s[1] = 0.0;
+  const bool both = free[0] && free[1];
+  const int one = free[0] ? 0 : 1;  // the free parameter when only one is
+  if (!free[0] && !free[1]) return;
+  double h11 = both ? ev.h[0][0] : ev.h[one][one], h12 = both ? ev.h[0][1] : 0.0, h22 = both ? ev.h[1][1] : 1.0;
   double lambda = 1.0e-8 * std::max({std::fabs(h11), std::fabs(h22), 1.0e-30});
   for (int tries = 0; tries < 200; ++tries) {
     const double det = h11 * h22 - h12 * h12;
     if (h11 > 0.0 && det > 0.0 && std::isfinite(det)) {
-      if (np == 1) {
-        s[0] = ev.g[0] / h11;
+      if (!both) {
+        s[one] = ev.g[one] / h11;
       } else {
         s[0] = (h22 * ev.g[0] - h12 * ev.g[1]) / det;
         s[1] = (h11 * ev.g[1] - h12 * ev.g[0]) / det;
       }
       return;
     }
-    h11 = ev.h[0][0] + lambda;
-    if (np == 2) h22 = ev.h[1][1] + lambda;
+    h11 = (both ? ev.h[0][0] : ev.h[one][one]) + lambda;
+    if (both) h22 = ev.h[1][1] + lambda;
     lambda *= 10.0;
   }
-  s[0] = s[1] = 0.0;
 }
 
 void warn(std::initializer_list<const char*> lines) {
@@ -185,9 +190,6 @@ void corfit(int spmod, const Matrix& cor, const Matrix& count, const SiteTable& 
 
   const bool powered = spmod >= 5, threshold = spmod == 4 || spmod == 6;
   const int aslot = spmod == 4 ? 2 : 3;
-  const Criterion crit(pairs, powered, threshold);
-  const int np = crit.npar();
-  const double lower[2] = {0.0, 0.0}, upper[2] = {PARMAX, PARMAX};
 
   double theta[2];
   theta[1] = powered && std::fabs(rho(2)) >= PARMAX ? std::clamp(rho(2), 0.0, PARMAX) : 1.0;
@@ -210,6 +212,16 @@ void corfit(int spmod, const Matrix& cor, const Matrix& count, const SiteTable& 
     return;
   }
 
+  // The search works with distances in units of their weighted mean, so that its
+  // steps and stopping rule mean the same whether co-ordinates are in kilometres or
+  // metres: the decay becomes phi dbar^k, the power is unchanged.
+  for (Pair& p : pairs) p.d /= dbar;
+  auto scaled = [&](double phi, double k) { return phi * std::pow(dbar, k); };
+  const Criterion crit(pairs, powered, threshold);
+  const int np = crit.npar();
+  const double lower[2] = {0.0, 0.0}, upper[2] = {PARMAX, PARMAX};
+  theta[0] = std::min(scaled(theta[0], theta[1]), PARMAX);
+
   double a = 0.0;
   double measure = 0.0;
   int iter = 0;
@@ -217,19 +229,19 @@ void corfit(int spmod, const Matrix& cor, const Matrix& count, const SiteTable& 
     for (iter = 1; iter <= MAXITER; ++iter) {
       const Evaluation ev = crit.evaluate(theta[0], theta[1], a);
       a = ev.a;
-      double s[2] = {0.0, 0.0};
-      newton_direction(ev, np, s);
-      measure = 0.0;
-      double t = 1.0;
-      for (int p = 0; p < np; ++p) {
-        measure = std::max(measure, std::fabs(s[p]));
-        if (s[p] == 0.0) continue;
-        t = std::min({t, 0.5 * std::fabs((theta[p] - lower[p]) / s[p]), 0.5 * std::fabs((upper[p] - theta[p]) / s[p])});
-      }
+      // A parameter on a bound whose gradient points out of the region stays on it:
+      // the Newton step works in the others and the full step is projected back.
+      bool free[2] = {true, np == 2};
+      for (int p = 0; p < np; ++p)
+        if ((theta[p] <= lower[p] && ev.g[p] > 0.0) || (theta[p] >= upper[p] && ev.g[p] < 0.0)) free[p] = false;
+      double s[2];
+      newton_direction(ev, free, s);
+      measure = std::max(std::fabs(s[0]), std::fabs(s[1]));
       // A step that would increase the criterion is halved until it does not.
+      double t = 1.0;
       double next[2] = {theta[0], theta[1]};
       for (int half = 0; half <= MAXHALF; ++half) {
-        for (int p = 0; p < np; ++p) next[p] = theta[p] - t * s[p];
+        for (int p = 0; p < np; ++p) next[p] = std::clamp(theta[p] - t * s[p], lower[p], upper[p]);
         if (crit.evaluate(next[0], next[1], a).s <= ev.s * (1.0 + 1.0e-14)) break;
         t *= 0.5;
       }
@@ -239,6 +251,7 @@ void corfit(int spmod, const Matrix& cor, const Matrix& count, const SiteTable& 
     }
   }
   if (threshold) a = crit.evaluate(theta[0], theta[1], a).a;
+  theta[0] = std::min(theta[0] / std::pow(dbar, theta[1]), PARMAX);
 
   if (!std::isfinite(theta[0]) || !std::isfinite(theta[1]) || !std::isfinite(a)) {
     warn({"****WARNING**** The fit of the spatial correlation parameters failed: they keep",

@@ -41,6 +41,12 @@ std::string coefficient_field(const Model& m, int i) {
 
 std::string coefficient_head(int type, const Model& m, int i) { return fmt_i(type, 5) + coefficient_field(m, i); }
 
+// How far the value a field reads back as lies from v.
+double round_trip_error(const std::string& field, double v) {
+  const auto back = parse_real(field, 4);
+  return back ? std::fabs(*back - v) : HUGE_VAL;
+}
+
 std::string cut(const std::string& s, std::size_t n) { return fmt_a(s, static_cast<int>(n)); }
 
 }  // namespace
@@ -55,6 +61,21 @@ std::string value_field(double v) {
     if (fits(s)) return s;
   }
   return fmt_f(v, 10, 4);  // not finite: shows as such, and the reader refuses it
+}
+
+std::string dependence_field(double v) {
+  std::string s = value_field(v);
+  if (v == 0.0 || !std::isfinite(v) || std::fabs(v) >= 0.1) return s;
+  // Below 0.1 the leading zeros take digits of the 4 decimals: the exponent form
+  // where it keeps more of the value (a decay rate per metre is of order 1e-6 and
+  // would otherwise read back as 0).
+  for (int d = 5; d >= 1; --d) {
+    std::string e = fmt_e(v, 10, d);
+    if (!fits(e)) continue;
+    if (round_trip_error(e, v) < round_trip_error(s, v)) return e;
+    break;
+  }
+  return s;
 }
 
 void newmdl(int chold, int chnew, int capacity, const Model& m) {
@@ -142,7 +163,7 @@ void newmdl(int chold, int chnew, int capacity, const Model& m) {
   if (m.spmod != 0) {
     for (int g = 1; g <= MAXRHO; ++g) {
       if (!isdef(m.rho(g))) continue;
-      out.line(head(10, m.rho(g)) + fmt_i(m.spmod, 5) + fmt_i(g, 5) + blanks(5) + "Parameter " + fmt_i(g, 2) + " " +
+      out.line(fmt_i(10, 5) + dependence_field(m.rho(g)) + fmt_i(m.spmod, 5) + fmt_i(g, 5) + blanks(5) + "Parameter " + fmt_i(g, 2) + " " +
                " in spatial dependence model");
     }
   }

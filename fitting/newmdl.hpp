@@ -15,5 +15,9 @@ void newmdl(int chold, int chnew, int capacity, const Model& m);
 // fit, fewer decimals for larger magnitudes, and the exponent form beyond that, so
 // that the model reader always gets the value back.
 std::string value_field(double v);
+// A spatial dependence parameter in the value field: as value_field, or, for a
+// magnitude below 0.1, in exponent form where that reads back closer to v (small
+// decay rates and shapes keep their significant digits instead of reading as 0).
+std::string dependence_field(double v);
 
 }  // namespace rg

@@ -16,6 +16,7 @@
 #include "dev_math.hpp"
 #include "files.hpp"
 #include "fixed_format.hpp"
+#include "latent_root.hpp"
 #include "ordered_chunks.hpp"
 #include "run_exit.hpp"
 #include "spatial.hpp"
@@ -38,9 +39,9 @@ void announce() {
   end_run(1);
 }
 
-// A value for a message: fixed-point with 4 decimals, without leading blanks.
+// A value for a message with its leading digits, without leading blanks.
 std::string number(double v) {
-  const std::string s = fmt_f(v, 14, 4);
+  const std::string s = fmt_sig(v, 14, 4);
   return s.substr(std::min(s.find_first_not_of(' '), s.size()));
 }
 
@@ -123,6 +124,15 @@ constexpr double SPEST_TOL = 1.0e-8;
 double weather_state(WeatherDays& days, std::int64_t nrec, int nsites, double g, double h, double l,
                      double start, int nthreads) {
   auto f = [&](double r) { return g - h - spvar(days, nrec, nsites, r, 21, nthreads); };
+  // The variance D grows with rho from D(0) = L, so f(0) <= 0 leaves no root above
+  // 0: the days vary no more than independent sites would, and rho = 0 is the value
+  // of rho >= 0 that comes closest to matching them.
+  if (g - h - l <= 0.0) {
+    warn({"****WARNING**** The number of wet sites varies no more than for independent",
+          "sites: no positive dependence is found, and the increase in logit on a 'wet'",
+          "day is set to 0."});
+    return 0.0;
+  }
   double rho = start < 1.0e-12 ? 1.0 : start;
   double v = 0.0, fv = g - h - l;  // last point with f > 0
   double w = 0.0, fw = 0.0;        // last point with f <= 0
@@ -202,6 +212,12 @@ void spest(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, i
       model.rho(1) = NEAR_COMPLETE;
       warn({"****WARNING**** The number of wet sites varies more than complete dependence",
             "allows: the Beta-Binomial shape is set to " + number(NEAR_COMPLETE) + "."});
+    } else if (h2 / g2 - 1.0 < NEAR_COMPLETE) {
+      // A shape this small is complete dependence for any number of sites the
+      // suite handles; the floor keeps the simulated wet fractions away from 0/0.
+      model.rho(1) = NEAR_COMPLETE;
+      warn({"****WARNING**** The gauges are almost completely dependent: the Beta-Binomial",
+            "shape estimate " + number(h2 / g2 - 1.0) + " is set to " + number(NEAR_COMPLETE) + "."});
     } else {
       model.rho(1) = std::min(h2 / g2 - 1.0, 1.0e6);
     }
@@ -229,57 +245,53 @@ double spvar(WeatherDays& days, std::int64_t nrec, int nsites, double rho, int s
 namespace {
 
 constexpr double MAXDAYS = 50000;       // common days a pair may have
-constexpr double TOLEND = 1.0e-5;       // bivariate tolerance at the bracket ends
-constexpr double TOLMIN = 1.0e-5;       // smallest tolerance on the frequency scale
-constexpr int CORLAT_MAXIT = 500;       // false-position steps (the bracket shrinks long before)
 
-enum class PairState { fitted, no_days, incompatible, too_many_days, no_bracket };
+enum class PairState { fitted, no_days, incompatible, too_many_days };
 
 struct PairResult {
   double r = CORMIS;
   PairState state = PairState::fitted;
 };
 
-// Each site's days (day numbers in store order) and latent thresholds
-// z = -qnorm(p): what the pairs need of the fitted-value store, read once. Memory:
-// 12 bytes per record.
+// Every site's fitted probability and latent threshold z = -qnorm(p) on every day
+// of the store (p = -1 where the site has no record): what the pairs need of the
+// store, read once. Memory: 16 bytes per site and day.
 struct LatentThresholds {
-  std::vector<std::vector<std::int32_t>> day;
-  std::vector<std::vector<double>> z;
+  std::int64_t ndays = 0;
+  std::vector<std::vector<double>> p, z;
 };
 
 LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites) {
   LatentThresholds t;
-  t.day.resize(static_cast<std::size_t>(nsites) + 1);
+  t.p.resize(static_cast<std::size_t>(nsites) + 1);
   t.z.resize(static_cast<std::size_t>(nsites) + 1);
   DayReader reader(chfit, nrec, nsites, "CORLAT");
   Day day;
-  std::int32_t n = 0;
   while (reader.next(day)) {
+    for (int s = 1; s <= nsites; ++s) {
+      t.p[static_cast<std::size_t>(s)].push_back(-1.0);
+      t.z[static_cast<std::size_t>(s)].push_back(0.0);
+    }
     for (std::size_t k = 0; k < day.site.size(); ++k) {
-      const double p = day.p[k];
-      // A fitted probability at its limit has an infinite threshold, which the
-      // orthant probability takes as such.
-      double z;
-      if (p <= 0.0) {
-        z = std::numeric_limits<double>::infinity();
-      } else if (p >= 1.0) {
-        z = -std::numeric_limits<double>::infinity();
-      } else {
+      const double p = std::clamp(day.p[k], 0.0, 1.0);
+      // A probability at its limit has an infinite threshold; its days enter the
+      // estimate through p alone.
+      double z = 0.0;
+      if (p > 0.0 && p < 1.0) {
         int ifail = 0;
         z = -qnorm(p, 0.0, 1.0, ifail);
       }
       const auto s = static_cast<std::size_t>(day.site[k]);
-      t.day[s].push_back(n);
-      t.z[s].push_back(z);
+      t.p[s].back() = p;
+      t.z[s].back() = z;
     }
-    ++n;
+    ++t.ndays;
   }
   return t;
 }
 
-// The latent correlation of one pair: the r at which the mean orthant probability
-// over the pair's common days equals their observed joint wet frequency o.
+// The latent correlation of one pair: the r at which the expected number of joint
+// wet days over the pair's common days equals the observed number.
 class PairSolver {
  public:
   explicit PairSolver(const LatentThresholds& t) : t_(t) {}
@@ -294,85 +306,18 @@ class PairSolver {
       res.state = PairState::no_days;
       return res;
     }
-    collect(i, j, static_cast<std::size_t>(n));
-    const double m = static_cast<double>(m_);
-    auto f = [&](double r, double tol) {
-      double sum = 0.0;
-      for (std::size_t k = 0; k < m_; ++k) sum += cdfbvn(hi_[k], hj_[k], r, tol);
-      return o - sum / m;
-    };
-    double lo = -1.0, hi = 1.0;
-    double flo = f(lo, TOLEND), fhi = f(hi, TOLEND);
-    if (flo * fhi > 0.0) {
-      res.state = PairState::incompatible;
-      res.r = flo > 0.0 ? 1.0 : -1.0;
-      return res;
-    }
-    const double tau = std::max(std::sqrt(o * (1.0 - o) / m) / 10.0, TOLMIN);
-    for (int it = 0; it < CORLAT_MAXIT; ++it) {
-      // The false-position point, kept inside the bracket against rounding.
-      const double r = flo == fhi ? 0.5 * (lo + hi) : std::clamp((flo * hi - fhi * lo) / (flo - fhi), lo, hi);
-      const double fr = f(r, tau / 100.0);
-      res.r = r;
-      // A point that meets the tolerance (an exact root included) ends the search.
-      if (std::fabs(fr) <= tau) return res;
-      if (flo * fr < 0.0) {
-        hi = r;
-        fhi = fr;
-      } else if (fr * fhi < 0.0) {
-        lo = r;
-        flo = fr;
-      } else {
-        res.state = PairState::no_bracket;
-        return res;
-      }
-      if (hi - lo <= tau) return res;
-    }
+    const auto& pi = t_.p[static_cast<std::size_t>(i)];
+    const auto& pj = t_.p[static_cast<std::size_t>(j)];
+    const auto& zi = t_.z[static_cast<std::size_t>(i)];
+    const auto& zj = t_.z[static_cast<std::size_t>(j)];
+    root_.set_days(pi.data(), zi.data(), pj.data(), zj.data(), pi.size());
+    if (!root_.solve(o * n, res.r)) res.state = PairState::incompatible;
     return res;
   }
 
  private:
-  // The thresholds of the common days of sites i and j, at most n of them, ready
-  // for evaluation at many correlations.
-  void collect(int i, int j, std::size_t n) {
-    m_ = 0;
-    const auto& di = t_.day[static_cast<std::size_t>(i)];
-    const auto& dj = t_.day[static_cast<std::size_t>(j)];
-    const auto& zi = t_.z[static_cast<std::size_t>(i)];
-    const auto& zj = t_.z[static_cast<std::size_t>(j)];
-    std::size_t a = 0, b = 0;
-    while (a < di.size() && b < dj.size() && m_ < n) {
-      if (di[a] < dj[b]) {
-        ++a;
-      } else if (dj[b] < di[a]) {
-        ++b;
-      } else {
-        if (m_ == hi_.size()) grow();
-        hi_[m_] = BvnLimit(zi[a++]);
-        hj_[m_] = BvnLimit(zj[b++]);
-        ++m_;
-      }
-    }
-    // The term stores are attached once the arrays have stopped growing.
-    for (std::size_t k = 0; k < m_; ++k) {
-      ti_[k].n = tj_[k].n = 0;
-      hi_[k].abs.terms = &ti_[k];
-      hj_[k].abs.terms = &tj_[k];
-    }
-  }
-
-  void grow() {
-    const std::size_t size = std::max<std::size_t>(1024, 2 * hi_.size());
-    hi_.resize(size);
-    hj_.resize(size);
-    ti_.resize(size);
-    tj_.resize(size);
-  }
-
   const LatentThresholds& t_;
-  std::size_t m_ = 0;                  // common days collected
-  std::vector<BvnLimit> hi_, hj_;      // their thresholds
-  std::vector<OwenTerms> ti_, tj_;     // and the series terms formed so far
+  LatentRoot root_;
 };
 
 // Solves the pairs on worker threads and hands the results over in pair order.
@@ -462,12 +407,6 @@ void corlat(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, 
       case PairState::too_many_days:
         work.stop();
         prgerr("CORLAT", "occmodel", 2);
-      case PairState::no_bracket:
-        work.stop();
-        con.blank();
-        con.line("*****ERROR***** Can't bracket correlation in routine CORLAT. This");
-        con.line("is a programming error - please contact DEV.");
-        end_run(1);
       case PairState::incompatible:
         con.blank();
         con.line("****WARNING**** Observed joint occurrence frequency is incompatible");

@@ -73,6 +73,15 @@ std::string fmt_e(double v, int w, int d) {
   return right(s, w);
 }
 
+std::string fmt_sig(double v, int w, int d) {
+  if (v == 0.0 || !std::isfinite(v) || std::fabs(v) >= 0.01) return fmt_f(v, w, d);
+  for (int digits = d; digits >= 1; --digits) {
+    std::string s = fmt_e(v, w, digits);
+    if (s.find('*') == std::string::npos) return s;
+  }
+  return fmt_f(v, w, d);
+}
+
 namespace {
 
 constexpr std::uint64_t IPOW10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};

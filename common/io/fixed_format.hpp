@@ -16,6 +16,11 @@ std::string fmt_iw(long long v, int w);
 std::string fmt_f(double v, int w, int d);
 // Scientific form 0.ddddE+xx with d significant digits in w columns.
 std::string fmt_e(double v, int w, int d);
+// A value in w columns that keeps its leading digits: fixed-point with d decimals,
+// or, for a non-zero magnitude below 0.01 (which would show two digits or fewer),
+// the scientific form with d significant digits (fewer when a negative value needs
+// the room).
+std::string fmt_sig(double v, int w, int d);
 // Text left-justified in w columns: padded with blanks or cut at w.
 std::string fmt_a(std::string_view s, int w);
 // n blanks.

@@ -349,7 +349,7 @@ void chkmdl(const Model& m, const Array1<double>& sebeta, const Array2<double>& 
   r.file_only("Structure used is " + fmt_a(structure, 60));
   if (spmod != 0)
     for (int i = 1; i <= std::min(m.np(10), MAXRHO); ++i)
-      r.both(blanks(10) + fmt_a(rhotxt(spmod, i), 30) + ": " + fmt_f(m.rho(i), 9, 4));
+      r.both(blanks(10) + fmt_a(rhotxt(spmod, i), 30) + ": " + fmt_sig(m.rho(i), 9, 4));
 
   // 10. Notes and the continue question.
   if (mode != 1) return;

@@ -381,7 +381,7 @@ TEST(DailygenRun, EveryInvalidAnswerRepeatsItsQuestion) {
   EXPECT_EQ(count(o, " Now input number of simulations/realisations:\n"), 3);
   EXPECT_EQ(count(o, " Now please select an output option:\n"), 4);
   EXPECT_EQ(count(o, " ****ERROR**** Invalid option. Try again.\n"), 2);
-  EXPECT_EQ(count(o, "NUMBER  NAME"), 6);
+  EXPECT_EQ(count(o, "NUMBER  NAME"), 7);  // the unreadable answer shows the menu again
   EXPECT_EQ(count(o, " output is required:\n"), 5);
   EXPECT_EQ(count(o, "\n ****ERROR**** I'm only doing   2 realisations!Please try again.\n"), 1);
   EXPECT_EQ(count(o, "\n ****ERROR**** End period precedes start period. Try again.\n"), 1);
@@ -500,8 +500,9 @@ TEST(DailygenRun, FaultyInputStopsWithItsMessage) {
          d << "20000105G001  1.00\n20000103G002  1.00\n";
        },
        dialogue, 1, "****ERROR**** input file out of order. Offending date is\n 3/ 1/2000, at site G002.\n"},
+      // The date of the last record read successfully: none here.
       {"unreadable data record", [] { std::ofstream("gaugvals.dat") << "20000101G001  x.00\n"; }, dialogue, 1,
-       "****ERROR**** while reading input file gaugvals.dat. The last successful access\nwas for data on  1/ 1/2000.\n"},
+       "****ERROR**** while reading input file gaugvals.dat. The last successful access\nwas for data on  0/ 0/   0.\n"},
       {"data after the start, user stops", [] { std::ofstream("gaugvals.dat") << "20000105G001  1.00\n"; },
        dialogue + "n\n", 0, "preceded by 1 totally dry days.\n\n\n\nOK to continue (Y/N, default Y)?\n"},
   };

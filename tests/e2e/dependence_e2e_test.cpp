@@ -10,7 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <map>
 
 #include "test_support.hpp"
@@ -141,6 +144,89 @@ TEST(DependenceRun, LatentCorrelationsMatchAnIndependentRootFinder) {
     EXPECT_NEAR(pairs[k].r, std::stod(ref[k][4]), 1.1 * std::max(tau / slope, tau) + 1e-4);
   }
   check_structure_parameter("occmodel/occmodel", "logistic.def", r.output, weighted_mean(pairs), dir);
+}
+
+}  // namespace
+
+namespace {
+
+// The example network with distance-decaying structures (occurrence 4, amounts 3),
+// its co-ordinates once in kilometres and once in metres: the same correlation
+// files, decay rates 1000 times smaller that the .de2 keeps (in exponent form) and
+// that the programs read back, and the same simulation. Before, the metre fit
+// stopped at its start and both rates were written as 0.0000, which the simulation
+// takes as correlation 1 between every pair of gauges.
+TEST(DependenceRun, MetreCoordinatesGiveTheFitAndSimulationOfKilometres) {
+  TempDir dir;
+  struct Run {
+    std::string cor_logi, cor_gamm, monthly, report;
+    double phi_occ = NAN, a_occ = NAN, phi_amt = NAN;
+  } run[2];
+  for (int unit = 0; unit < 2; ++unit) {
+    const std::string sub = unit == 0 ? "km" : "m";
+    std::filesystem::create_directory(sub);
+    std::filesystem::current_path(sub);
+    for (const char* f : {"siteinfo.def", "gaugvals.dat", "regions.def", "answers_dailygen.txt"})
+      std::filesystem::copy_file(std::string(RAINGLM_TRENTINO_DIR) + "/" + f, f);
+    std::string out;
+    int after = -1;  // lines after "Gauges:": a name line, then code, region, X, Y, elevation
+    for (std::string line : lines(dir.read(sub + "/siteinfo.def"))) {
+      if (after >= 0 && ++after % 2 == 0 && unit == 1) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%10.3f%10.3f", 1000 * std::stod(line.substr(9, 10)),
+                      1000 * std::stod(line.substr(19, 10)));
+        line = line.substr(0, 9) + buf + line.substr(29);
+      }
+      if (line.rfind("Gauges:", 0) == 0) after = 0;
+      out += line + "\n";
+    }
+    dir.write(sub + "/siteinfo.def", out);
+    auto with_structure = [&](const std::string& file, const std::string& lines10) {
+      std::ifstream in(std::string(RAINGLM_TRENTINO_DIR) + "/" + file);
+      std::stringstream all;
+      all << in.rdbuf();
+      std::string text;
+      for (const std::string& l : lines(all.str()))
+        if (l.rfind("   10", 0) != 0) text += l + "\n";
+      dir.write(sub + "/" + file, text + lines10);
+    };
+    with_structure("logistic.def", "   10    0.1000    4    1    0\n   10    0.0000    4    2    0\n");
+    with_structure("gammamdl.def", "   10    0.1000    3    1    0\n");
+    auto occ = run_binary("occmodel/occmodel", "Y\n\nN\n");
+    ASSERT_EQ(occ.status, 0) << occ.output;
+    auto amt = run_binary("amtmodel/amtmodel", "Y\n\nN\n");
+    ASSERT_EQ(amt.status, 0) << amt.output;
+    Run& r = run[unit];
+    for (const std::string& l : lines(dir.read(sub + "/logistic.de2"))) {
+      if (l.rfind("   10", 0) != 0) continue;
+      (l.substr(20, 5) == "    1" ? r.phi_occ : r.a_occ) = std::stod(l.substr(5, 10));
+    }
+    for (const std::string& l : lines(dir.read(sub + "/gammamdl.de2")))
+      if (l.rfind("   10", 0) == 0) r.phi_amt = std::stod(l.substr(5, 10));
+    // The correlations and counts (the co-ordinate differences differ, of course).
+    for (const std::string& l : lines(dir.read(sub + "/cor_logi.dat"))) r.cor_logi += l.substr(0, 29) + "\n";
+    for (const std::string& l : lines(dir.read(sub + "/cor_gamm.dat"))) r.cor_gamm += l.substr(0, 29) + "\n";
+    std::filesystem::rename("logistic.de2", "logistic.def");
+    std::filesystem::rename("gammamdl.de2", "gammamdl.def");
+    auto sim = run_binary("dailygen/dailygen", dir.read(sub + "/answers_dailygen.txt"));
+    ASSERT_EQ(sim.status, 0) << sim.output;
+    r.monthly = dir.read(sub + "/monthly.dat");
+    // The simulation's copy of the occurrence report shows the parameter read back.
+    r.report = sim.output;
+    std::filesystem::current_path("..");
+  }
+  EXPECT_EQ(run[0].cor_logi, run[1].cor_logi);
+  EXPECT_EQ(run[0].cor_gamm, run[1].cor_gamm);
+  ASSERT_GT(run[1].phi_occ, 0.0);
+  ASSERT_GT(run[1].phi_amt, 0.0);
+  EXPECT_NEAR(run[1].phi_occ * 1000 / run[0].phi_occ, 1.0, 1e-4);
+  EXPECT_NEAR(run[1].phi_amt * 1000 / run[0].phi_amt, 1.0, 1e-4);
+  EXPECT_NEAR(run[1].a_occ, run[0].a_occ, 1e-4);
+  char shown[16];
+  std::snprintf(shown, sizeof shown, "%.3E", run[1].phi_occ);  // d.dddE-xx: the digits of .ddddE-xx
+  const std::string digits = std::string(shown).substr(0, 1) + std::string(shown).substr(2, 3);
+  EXPECT_NE(run[1].report.find("Correlation decay rate, phi   : ." + digits), std::string::npos) << run[1].report;
+  EXPECT_EQ(run[0].monthly, run[1].monthly);
 }
 
 }  // namespace

@@ -139,3 +139,49 @@ TEST(Corfit, InvalidStructureStops) {
 }
 
 }  // namespace
+
+namespace {
+
+// Co-ordinates in metres instead of kilometres: the same fit, with the decay rate
+// 1000^k times smaller (the reference fits of the table are in kilometres), and
+// likewise for a network whose best limiting correlation lies on its bound a = -1
+// (correlations falling from 0.9 to -1 over the network). Before, the search in
+// metres stopped at once, its steps being below the stopping rule's 1e-5. The
+// optima of the bound network in kilometres are R 4.2's: structure 4 by optimize
+// on the criterion with a solved and clamped for each phi, structure 6 by
+// L-BFGS-B from 24 starts polished by Nelder-Mead (phi, k, a).
+TEST(Corfit, MetresGiveTheFitOfKilometres) {
+  for (const std::string net : {"nine", "fifteen", "bound"}) {
+    for (int spmod = 3; spmod <= 6; ++spmod) {
+      SCOPED_TRACE(net + " structure " + std::to_string(spmod));
+      Network km = net == "bound" ? load("fifteen") : load(net);
+      if (net == "bound")
+        for (int i = 1; i <= km.nsites; ++i)
+          for (int j = 1; j <= km.nsites; ++j)
+            if (i != j) km.cor(i, j) = std::max(-1.0, -1.3 + 2.2 * std::exp(-sitdst(km.sites, i, j) / 40.0));
+      Network m = km;
+      for (int i = 1; i <= m.nsites; ++i)
+        for (int c = 1; c <= 2; ++c) m.sites.sitinf(i, c, 1) *= 1000.0;
+      Array1<double> rk = spmod == 3 ? given({0.1}) : spmod == 4 ? given({0.1, 0.2}) : spmod == 5 ? given({0.1, 1.0})
+                                                                                             : given({0.1, 1.0, 0.2});
+      Array1<double> rm = rk;
+      auto ok = rgtest::capture([&] { corfit(spmod, km.cor, km.count, km.sites, km.nsites, rk, MAXSIT, "t.def"); });
+      auto om = rgtest::capture([&] { corfit(spmod, m.cor, m.count, m.sites, m.nsites, rm, MAXSIT, "t.def"); });
+      EXPECT_EQ(ok.output, om.output);
+      const double k = spmod >= 5 ? rk(2) : 1.0;
+      EXPECT_NEAR(rm(1) * std::pow(1000.0, k) / rk(1), 1.0, 1e-6);
+      for (int slot = 2; slot <= 3; ++slot) EXPECT_NEAR(rm(slot), rk(slot), 1e-6);
+      if (net == "bound" && spmod == 4) {
+        EXPECT_NEAR(rk(1), 0.03731207, 1e-6);
+        EXPECT_EQ(rk(2), -1.0);
+      }
+      if (net == "bound" && spmod == 6) {
+        EXPECT_NEAR(rk(1), 0.02149442, 1e-5);
+        EXPECT_NEAR(rk(2), 1.15046701, 1e-5);
+        EXPECT_EQ(rk(3), -1.0);
+      }
+    }
+  }
+}
+
+}  // namespace

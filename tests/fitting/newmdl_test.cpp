@@ -190,3 +190,31 @@ TEST(Newmdl, TinyCoefficientOfAnEstimatedTransformationReadsBack) {
   EXPECT_EQ(back.nlstat(1, 1), 1);
   EXPECT_EQ(back.np(7), 3);
 }
+
+// Dependence parameters keep their leading digits through the 10 columns: a decay
+// rate per metre (order 1e-6) or a tiny Beta-Binomial shape no longer reads back as
+// 0; values the fixed form holds as well are written as before.
+TEST(Newmdl, DependenceParametersReadBackWithTheirDigits) {
+  struct Case {
+    double v;
+    const char* field;  // expected field, or "" for value_field's
+    double rel;         // relative error allowed on reading back
+  };
+  const Case cases[] = {{1.234567e-6, ".12346E-05", 5e-5}, {-2.5e-6, "-.2500E-05", 5e-4}, {3e-5, ".30000E-04", 1e-12},
+                        {0.0123456, ".12346E-01", 5e-5},   {0.05, "", 1e-12},               {0.35, "", 1e-12},
+                        {-0.98765, "", 1e-4},              {1e6, "", 1e-12},                {0.0, "", 0.0}};
+  for (const Case& c : cases) {
+    const std::string f = dependence_field(c.v);
+    SCOPED_TRACE(f);
+    const std::string expected = c.field;
+    EXPECT_EQ(f, expected.empty() ? value_field(c.v) : blanks(10 - static_cast<int>(expected.size())) + expected);
+    auto back = parse_real(f, 4);
+    ASSERT_TRUE(back);
+    EXPECT_LE(std::fabs(*back - c.v), c.rel * std::fabs(c.v));
+  }
+  // In reports: the leading digits in the 9 columns of the value where they fit.
+  EXPECT_EQ(fmt_sig(1.234567e-6, 9, 4), ".1235E-05");
+  EXPECT_EQ(fmt_sig(-2.5e-6, 9, 4), "-.250E-05");
+  EXPECT_EQ(fmt_sig(0.0279, 9, 4), "   0.0279");
+  EXPECT_EQ(fmt_sig(0.0, 9, 4), "   0.0000");
+}

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <map>
 #include <random>
 
 #include "channels.hpp"
+#include "corlat_run.hpp"
 #include "files.hpp"
 #include "model.hpp"
 #include "occest.hpp"
@@ -144,6 +146,72 @@ TEST(Spest, WeatherStateSolvesTheMomentEquation) {
   EXPECT_NEAR(estimate(s, 21), lo, 1e-5);
 }
 
+// Data the moment equations cannot fit as they stand. Weather state: when the
+// numbers of wet sites vary no more than independence gives (f(0) = G - H - L <= 0,
+// computed plainly here), no rho > 0 solves f = 0 and 0 is the estimate, with a
+// warning (before, the search ran to its limit and kept an arbitrary rho).
+// Beta-Binomial: two sites of probability 0.5 on D days, k of them discordant, give
+// the shape 2k / (D - 2k) exactly; one in 70000 days is 2.9e-5, which is floored
+// at 1e-4 with a warning (before, it was kept and written as 0.0000).
+TEST(Spest, NoPositiveDependenceAndAlmostCompleteDependence) {
+  struct Case {
+    const char* name;
+    int spmod;
+    std::function<Store()> make;
+    double expected;
+    const char* warning;
+  };
+  auto independent = [] {
+    Store s = make_store();
+    std::mt19937 gen(6);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (auto& r : s.recs) r.y = u(gen) < r.mu ? 1.0 : 0.0;
+    return s;
+  };
+  auto half_wet = [] {  // negatively dependent: 4 of 8 sites wet every day
+    Store s;
+    for (int day = 0; day < 300; ++day)
+      for (int site = 1; site <= 8; ++site)
+        s.recs.push_back({site, 2000 + day / 100, 1 + day % 100 / 10, 1 + day % 10, (site + day) % 2 ? 1.0 : 0.0, 0.5});
+    return s;
+  };
+  auto together = [] {
+    Store s;
+    s.nsites = 2;
+    for (int day = 0; day < 70000; ++day)
+      for (int site = 1; site <= 2; ++site)
+        s.recs.push_back({site, 1000 + day / 400, 1 + day % 400 / 40, 1 + day % 40,
+                          (day % 2 == 0) != (day == 1 && site == 2) ? 1.0 : 0.0, 0.5});
+    return s;
+  };
+  const Case cases[] = {
+      {"independent", 21, independent, 0.0, "no positive dependence is found"},
+      {"negatively dependent", 21, half_wet, 0.0, "no positive dependence is found"},
+      {"almost completely dependent", 22, together, 1.0e-4, "almost completely dependent"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Store s = c.make();
+    if (c.spmod == 21) {
+      double f0 = 0.0;
+      for (const auto& day : days_of(s)) {
+        const double n = static_cast<double>(day.size());
+        double sy = 0, sp = 0, v = 0;
+        for (const auto& r : day) {
+          sy += r.y;
+          sp += r.mu;
+          v += r.mu * (1 - r.mu);
+        }
+        f0 += (sy * sy / n - sp * sp / n - v / n) / static_cast<double>(s.recs.size());
+      }
+      ASSERT_LE(f0, 0.0);
+    }
+    std::string out;
+    EXPECT_EQ(estimate(s, c.spmod, &out), c.expected);
+    EXPECT_NE(out.find(c.warning), std::string::npos) << out;
+  }
+}
+
 TEST(Spest, OneSitePerDayLeavesTheShapeAsDefined) {
   Store s = make_store();
   std::vector<FittedRecord> single;
@@ -164,7 +232,6 @@ namespace {
 // (incompatible: latent correlation 1 with the warning); sites 3 and 4 are
 // independent with their true probability; sites 4 and 5 report on alternate days only, never together.
 TEST(Corlat, IncompatibleIndependentAndDisjointPairs) {
-  rgtest::TempDir dir;
   std::mt19937 gen(3);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   std::vector<FittedRecord> recs;
@@ -182,26 +249,14 @@ TEST(Corlat, IncompatibleIndependentAndDisjointPairs) {
       recs.push_back(r);
     }
   }
-  SiteTable sites;
-  sites.nsites = 5;
-  for (int i = 1; i <= 5; ++i) sites.sitcod(i) = "S00" + std::to_string(i);
-  Model model;
-  model.spmod = 1;
-  auto out = rgtest::capture([&] {
-    int ch = 85;
-    scropn("DIRECT", "UNFORMATTED", FITTED_RECORD_LENGTH, ch);
-    std::int64_t n = 0;
-    for (const auto& r : recs) write_fitted(channels().store(ch), ++n, r);
-    filchk("cor_logi.dat", 67, STFLAG_OUTPUT);
-    corlat(ch, n, sites, model, 67, "logistic.def", MAXSIT, 2);
-  });
+  const auto [out, file] = run_corlat(recs, 5, 2);
   ASSERT_FALSE(out.ended) << out.output;
   EXPECT_NE(out.output.find("          --- Sites S001 and S002 ---\n\n****WARNING**** Observed joint occurrence "
                             "frequency is incompatible\nwith modelled marginal probabilities. Setting latent "
                             "correlation to  1.0\n"),
             std::string::npos)
       << out.output;
-  auto l = rgtest::lines(dir.read("cor_logi.dat"));
+  auto l = rgtest::lines(file);
   ASSERT_EQ(l.size(), 11u);
   EXPECT_EQ(l[1].substr(0, 29), "S001    S002     1.0000  2000");
   EXPECT_EQ(l[10].substr(0, 29), "S004    S005    -9.9990     0");

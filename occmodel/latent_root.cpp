@@ -1,0 +1,258 @@
+#include "latent_root.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+
+namespace rg {
+
+namespace {
+
+// Nodes of a panel, and the largest last coefficient per day of an accepted one:
+// an error in the integral of about 1e-9 per day, 1e-8 in r or less. The first
+// panels are narrow enough to be accepted whole for wet-day probabilities from
+// 0.005 to 0.9.
+constexpr int NODES = 16;
+constexpr double TAIL_TOL = 1e-9;
+constexpr int MAXDEPTH = 30;       // halvings of a panel
+
+// exp(x) for x <= 0 in plain arithmetic that the compiler can put on vector
+// registers: x = n ln 2 + f with |f| <= ln 2 / 2, exp(f) by its Taylor polynomial
+// of degree 9 (relative error below 7e-12, far below what the sums need), times
+// 2^n. Below -708 the result is taken as 0, which no sum of these terms can tell
+// from the true value.
+inline double exp_nonpositive(double x) {
+  constexpr double LOG2E = 1.4426950408889634074;
+  constexpr double LN2HI = 6.93147180369123816490e-01, LN2LO = 1.90821492927058770002e-10;
+  constexpr double SHIFT = 6755399441055744.0;  // 1.5 * 2^52: rounds to an integer in the low bits
+  const double xc = std::max(x, -708.0);
+  const double kd = xc * LOG2E + SHIFT;
+  const double n = kd - SHIFT;
+  const double f = (xc - n * LN2HI) - n * LN2LO;
+  double p = 1.0 / 362880.0;
+  p = p * f + 1.0 / 40320.0;
+  p = p * f + 1.0 / 5040.0;
+  p = p * f + 1.0 / 720.0;
+  p = p * f + 1.0 / 120.0;
+  p = p * f + 1.0 / 24.0;
+  p = p * f + 1.0 / 6.0;
+  p = p * f + 0.5;
+  p = p * f + 1.0;
+  p = p * f + 1.0;
+  const std::uint64_t bits = (std::bit_cast<std::uint64_t>(kd) << 52) + (std::uint64_t{1023} << 52);
+  return x < -708.0 ? 0.0 : p * std::bit_cast<double>(bits);
+}
+
+}  // namespace
+
+// The loops over the days in versions for wider vector registers (and fused
+// multiply-adds, see CMakeLists.txt) where the machine has them.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define DAY_LOOPS __attribute__((target_clones("default", "arch=x86-64-v3", "arch=x86-64-v4")))
+#else
+#define DAY_LOOPS
+#endif
+
+// Sum over the days of exp(alpha (h^2 + k^2) + beta h k): the work of the whole
+// estimate. Lanes are summed separately and then in a fixed order, so the sum is
+// the same whatever the vector width.
+DAY_LOOPS double LatentRoot::sum_exp(double alpha, double beta) const {
+  constexpr int LANES = 8;
+  const std::size_t m = hk2_.size();
+  const double* a = hk2_.data();
+  const double* b = hk_.data();
+  double acc[LANES] = {};
+  std::size_t d = 0;
+  for (; d + LANES <= m; d += LANES)
+    for (int l = 0; l < LANES; ++l) acc[l] += exp_nonpositive(alpha * a[d + l] + beta * b[d + l]);
+  for (int l = 0; d < m; ++d, ++l) acc[l] += exp_nonpositive(alpha * a[d] + beta * b[d]);
+  double s = 0.0;
+  for (double v : acc) s += v;
+  return s;
+}
+
+DAY_LOOPS void LatentRoot::set_days(const double* pi, const double* zi, const double* pj, const double* zj,
+                                    std::size_t ndays) {
+  constexpr double OUTSIDE = 1.0e300;
+  hk2_.resize(ndays);
+  hk_.resize(ndays);
+  double* a = hk2_.data();
+  double* b = hk_.data();
+  for (std::size_t d = 0; d < ndays; ++d) {
+    const bool inner = pi[d] > 0.0 && pi[d] < 1.0 && pj[d] > 0.0 && pj[d] < 1.0;
+    a[d] = inner ? zi[d] * zi[d] + zj[d] * zj[d] : OUTSIDE;
+    b[d] = inner ? zi[d] * zj[d] : 0.0;
+  }
+  // The sum over the days is pi pj at every r where a probability is 0 or 1; lanes
+  // as in sum_exp.
+  constexpr int LANES = 8;
+  double prod[LANES] = {}, up[LANES] = {}, low[LANES] = {}, in[LANES] = {};
+  auto add = [&](int l, std::size_t d) {
+    const double w = pi[d] >= 0.0 && pj[d] >= 0.0 ? 1.0 : 0.0;
+    prod[l] += w * pi[d] * pj[d];
+    up[l] += w * std::min(pi[d], pj[d]);
+    low[l] += w * std::max(0.0, pi[d] + pj[d] - 1.0);
+    in[l] += a[d] < OUTSIDE ? 1.0 : 0.0;
+  };
+  std::size_t d0 = 0;
+  for (; d0 + LANES <= ndays; d0 += LANES)
+    for (int l = 0; l < LANES; ++l) add(l, d0 + static_cast<std::size_t>(l));
+  for (int l = 0; d0 < ndays; ++d0, ++l) add(l, d0);
+  product_ = upper_ = lower_ = inner_ = 0.0;
+  for (int l = 0; l < LANES; ++l) {
+    product_ += prod[l];
+    upper_ += up[l];
+    lower_ += low[l];
+    inner_ += in[l];
+  }
+}
+
+// E on [a, b] from its values at the Chebyshev points; sign -1 integrates the
+// density of (X, -Y).
+double LatentRoot::density(double u, double sign) const {
+  const double s = std::sin(u), c2 = std::cos(u) * std::cos(u);
+  return sum_exp(-0.5 / c2, sign * s / c2) / (2.0 * std::numbers::pi);
+}
+
+void LatentRoot::fit_panel(double a, double b, double sign, Panel& p) {
+  p.a = a;
+  p.b = b;
+  p.c.assign(NODES, 0.0);
+  double f[NODES];
+  const double mid = 0.5 * (a + b), half = 0.5 * (b - a);
+  for (int j = 0; j < NODES; ++j) {
+    f[j] = density(mid + half * std::cos((j + 0.5) * std::numbers::pi / NODES), sign);
+  }
+  for (int n = 0; n < NODES; ++n) {
+    double c = 0.0;
+    for (int j = 0; j < NODES; ++j) c += f[j] * std::cos(n * (j + 0.5) * std::numbers::pi / NODES);
+    p.c[static_cast<std::size_t>(n)] = 2.0 * c / NODES;
+  }
+  // The interpolant c0/2 + sum c_n T_n integrates to c0 + sum over even n of 2 c_n / (1 - n^2).
+  double integral = p.c[0];
+  for (int n = 2; n < NODES; n += 2) integral += 2.0 * p.c[static_cast<std::size_t>(n)] / (1.0 - n * n);
+  p.integral = half * integral;
+}
+
+void LatentRoot::cover(double a, double b, double sign, int depth, std::vector<Panel>& out) {
+  Panel p;
+  fit_panel(a, b, sign, p);
+  double tail = 0.0;
+  for (int n = NODES - 3; n < NODES; ++n) tail = std::max(tail, std::fabs(p.c[static_cast<std::size_t>(n)]));
+  if (tail <= TAIL_TOL * inner_ || depth >= MAXDEPTH) {
+    out.push_back(std::move(p));
+    return;
+  }
+  const double mid = 0.5 * (a + b);
+  cover(a, mid, sign, depth + 1, out);
+  cover(mid, b, sign, depth + 1, out);
+}
+
+namespace {
+
+// The antiderivative of c0/2 + sum c_n T_n on [-1, 1] that is 0 at -1, at x.
+double antiderivative(const std::vector<double>& c, double x) {
+  const std::size_t nc = c.size();
+  // Coefficients b_n = (c_{n-1} - c_{n+1}) / (2n), n >= 1; b_0 makes the value 0 at -1.
+  double bsum = 0.0, value = 0.0;
+  double t0 = 1.0, t1 = x;  // T_{n-1}(x), T_n(x)
+  for (std::size_t n = 1; n <= nc; ++n) {
+    const double next = n + 1 < nc ? c[n + 1] : 0.0;
+    const double bn = (c[n - 1] - next) / (2.0 * static_cast<double>(n));
+    bsum += (n % 2 == 1 ? -bn : bn);
+    value += bn * t1;
+    const double t2 = 2.0 * x * t1 - t0;
+    t0 = t1;
+    t1 = t2;
+  }
+  return value - bsum;
+}
+
+double interpolant(const std::vector<double>& c, double x) {
+  double b1 = 0.0, b2 = 0.0;
+  for (std::size_t n = c.size(); n-- > 1;) {
+    const double b0 = 2.0 * x * b1 - b2 + c[n];
+    b2 = b1;
+    b1 = b0;
+  }
+  return x * b1 - b2 + 0.5 * c[0];
+}
+
+}  // namespace
+
+bool LatentRoot::solve(double joint, double& r) {
+  const double flo = joint - lower_, fhi = joint - upper_;
+  if (flo * fhi > 0.0) {
+    r = flo > 0.0 ? 1.0 : -1.0;
+    return false;
+  }
+  // Positive dependence integrates from 0 towards r = 1; negative dependence is the
+  // positive dependence of (X, -Y): sum P(h, k; -r) = sum pi - sum P(h, -k; r).
+  const double excess = joint - product_;
+  const double sign = excess >= 0.0 ? 1.0 : -1.0;
+  const double target = std::fabs(excess);
+  const double total = sign > 0.0 ? upper_ - product_ : product_ - lower_;
+  if (target == 0.0 || inner_ == 0.0) {
+    r = 0.0;
+    return true;
+  }
+  if (target >= total) {
+    r = sign;
+    return true;
+  }
+  // Panels in u = asin(t) from 0 outwards until they hold the target. The first
+  // ends a little beyond the root of the first-order estimate target = E(0) u, so
+  // that a weakly dependent pair does not interpolate E far beyond its root.
+  const double guess = 1.5 * target / density(0.0, sign) + 0.05;
+  const double first = guess < 0.6 ? guess : std::asin(0.85);
+  const double EDGES[] = {0.0, first, std::asin(0.85), std::asin(0.95), std::asin(0.99), std::asin(0.999),
+                          std::numbers::pi / 2};
+  double reached = 0.0;
+  for (std::size_t e = 0; e + 1 < std::size(EDGES); ++e) {
+    if (EDGES[e + 1] <= EDGES[e]) continue;
+    panels_.clear();
+    cover(EDGES[e], EDGES[e + 1], sign, 0, panels_);
+    for (const Panel& p : panels_) {
+      if (reached + p.integral < target) {
+        reached += p.integral;
+        continue;
+      }
+      // The root of reached + half * antiderivative(x) = target on [-1, 1]: Newton
+      // steps kept inside a shrinking bracket.
+      const double half = 0.5 * (p.b - p.a);
+      double lo = -1.0, hi = 1.0, x = 0.0;
+      for (int it = 0; it < 100; ++it) {
+        const double g = reached + half * antiderivative(p.c, x) - target;
+        if (g > 0.0) hi = x;
+        else lo = x;
+        const double slope = half * interpolant(p.c, x);
+        double next = slope > 0.0 ? x - g / slope : 0.5 * (lo + hi);
+        if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
+        if (std::fabs(next - x) <= 1e-15 || hi - lo <= 1e-15) {
+          x = next;
+          break;
+        }
+        x = next;
+      }
+      r = sign * std::sin(p.a + half * (x + 1.0));
+      return true;
+    }
+  }
+  r = sign;  // the target lies within rounding of the total
+  return true;
+}
+
+double LatentRoot::expected_joint(double r) {
+  const double sign = r >= 0.0 ? 1.0 : -1.0;
+  const double u = std::asin(std::fabs(r));
+  panels_.clear();
+  cover(0.0, u, sign, 0, panels_);
+  double g = 0.0;
+  for (const Panel& p : panels_) g += p.integral;
+  // For r < 0: sum P(h, k; r) = sum pi - sum P(h, -k; -r) = product - G(-r).
+  return product_ + sign * g;
+}
+
+}  // namespace rg
