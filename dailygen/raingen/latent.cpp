@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "cholesky.hpp"
 #include "console.hpp"
 #include "dev_math.hpp"
 #include "randgen.hpp"
@@ -49,6 +50,8 @@ struct LatentState {
   Array1<double> c{1, MAXSIT};  // thresholds
   Array1<double> z{1, MAXSIT};  // latent values of the observed sites
   Array1<double> u{1, MAXSIT};
+  Array1<double> mean{1, MAXSIT};  // conditional means of the latent values to simulate
+  Array1<double> x{1, MAXSIT};     // latent values of the sites to simulate
 };
 
 LatentState& latent_state() {
@@ -134,7 +137,7 @@ void compute_pattern(LatentState& s, PatternFactor& f, int nsites, const Array1<
   condition_gaussian(cormat1, {f.sim.data()}, f.nsim, {f.obs.data()}, f.nobs, s.sigma12, s.sigma22, f.weight,
                      f.factor);
   int ifail = 0;
-  choldec(f.factor.view(), f.nsim, ifail);
+  choldec_fast(f.factor.view(), f.nsim, ifail);
   if (ifail != 0) {
     // A half-made factor would give latent values of the wrong distribution.
     report_not_positive_definite(ifail);
@@ -230,9 +233,12 @@ void wdlg(Array1<double>& state, int nsites, int /*nobs*/, const Array1<int>& fl
   for (int a = 1; a <= f.nsim; ++a) {
     double z = 0.0;
     for (int k = 1; k <= f.nobs; ++k) z += f.weight(a, k) * s.z(k);
-    for (int l = 1; l <= a; ++l) z += f.factor(l, a) * s.u(l);
+    s.mean(a) = z;
+  }
+  add_factor_times(f.factor.view(), s.mean.data(), s.u.data(), s.x.data(), f.nsim);
+  for (int a = 1; a <= f.nsim; ++a) {
     const int i = f.sim(a);
-    state(i) = z > s.c(i) ? 1.0 : 0.0;
+    state(i) = s.x(a) > s.c(i) ? 1.0 : 0.0;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "console.hpp"
+#include "cholesky.hpp"
 #include "dev_math.hpp"
 #include "files.hpp"
 #include "fixed_format.hpp"
@@ -34,6 +35,7 @@ struct AmountState {
   Array1<double> mean{1, MAXSIT};   // conditional mean of the simulated wet sites
   Array1<double> u{1, MAXSIT};
   Array1<double> x{1, MAXSIT};
+  Array1<double> sd{1, MAXSIT};  // standard deviations of the simulated wet sites (no correlation)
 };
 
 AmountState& amount_state() {
@@ -54,12 +56,19 @@ void factorise(AmountState& s, int nuw, int nkw, const Matrix& cormat2) {
   s.oldnuw = nuw;
   s.oldnkw = nkw;
   for (int k = 1; k <= nuw + nkw; ++k) s.oldidx(k) = s.idx(k);
-  condition_gaussian(cormat2, {s.idx.data()}, nuw, {s.idx.data() + nuw}, nkw, s.sigma12, s.sigma22, s.weight,
-                     s.sigma);
   Console& con = console();
-  if (s.sigchk == 0) con.line(" Checking Ansombe residual correlation structure for amounts model ...");
   int ifail = 0;
-  choldec(s.sigma.view(), nuw, ifail);
+  if (nkw > 0) {
+    condition_gaussian(cormat2, {s.idx.data()}, nuw, {s.idx.data() + nuw}, nkw, s.sigma12, s.sigma22, s.weight,
+                       s.sigma);
+    if (s.sigchk == 0) con.line(" Checking Ansombe residual correlation structure for amounts model ...");
+    choldec_fast(s.sigma.view(), nuw, ifail);
+  } else {
+    // Nothing to condition on: the block of the simulated wet sites is factorised
+    // where it stands in cormat2.
+    if (s.sigchk == 0) con.line(" Checking Ansombe residual correlation structure for amounts model ...");
+    choldec_fast(cormat2, s.idx.data(), nuw, s.sigma.view(), ifail);
+  }
   if (ifail != 0) {
     // A later failure (another set of sites) would leave a half-made factor behind:
     // it stops the run like the first one.
@@ -69,6 +78,28 @@ void factorise(AmountState& s, int nuw, int nkw, const Matrix& cormat2) {
   }
   if (s.sigchk == 0) con.line(" OK.");
   s.sigchk = 1;
+}
+
+// True when the amounts of today's wet sites are uncorrelated (their block of cormat2
+// is diagonal) with variances the factorisation would accept: then the factor is the
+// diagonal of standard deviations, the regression on the observed sites has weights
+// +0 and the conditional covariance is the block itself, and x = m + sd u gives the
+// same numbers as the general route, bit for bit (every other term it adds is a zero
+// product), without its cubic cost. Variances it would reject (negative, or not
+// positive at an observed site) take the general route with its messages.
+bool uncorrelated(AmountState& s, int nuw, int nkw, const Matrix& cormat2) {
+  const int n = nuw + nkw;
+  for (int b = 1; b <= n; ++b) {
+    const int j = s.idx(b);
+    for (int a = 1; a <= n; ++a)
+      if (a != b && cormat2(s.idx(a), j) != 0.0) return false;
+  }
+  for (int k = 1; k <= n; ++k) {
+    const double v = cormat2(s.idx(k), s.idx(k));
+    if (!(k <= nuw ? v >= 0.0 : v > 0.0) || !std::isfinite(v)) return false;
+    if (k <= nuw) s.sd(k) = std::sqrt(v);
+  }
+  return true;
 }
 
 void independent_occurrence(Array1<double>& state, int nsites, const Array1<int>& flags, const Array1<double>& eta) {
@@ -195,22 +226,39 @@ void raingen(Array1<double>& rain, const Array1<int>& flags, int nsites, int spm
       s.resid(nkw) = std::cbrt(rain(i) / mu(i)) - m(i);
     }
 
-  if (!same_lists(s, nuw, nkw)) factorise(s, nuw, nkw, cormat2);
+  // The factor of the last lists is kept; uncorrelated amounts need none.
+  bool diagonal = false;
+  if (!same_lists(s, nuw, nkw)) {
+    diagonal = uncorrelated(s, nuw, nkw, cormat2);
+    if (diagonal) {
+      if (s.sigchk == 0) {
+        console().line(" Checking Ansombe residual correlation structure for amounts model ...");
+        console().line(" OK.");
+        s.sigchk = 1;
+      }
+    } else {
+      factorise(s, nuw, nkw, cormat2);
+    }
+  }
 
-  for (int i = 1; i <= nuw; ++i) {
-    double c = m(s.idx(i));
-    for (int k = 1; k <= nkw; ++k) c += s.weight(i, k) * s.resid(k);
-    s.mean(i) = c;
+  if (diagonal) {
+    for (int i = 1; i <= nuw; ++i) s.mean(i) = m(s.idx(i));
+  } else {
+    for (int i = 1; i <= nuw; ++i) {
+      double c = m(s.idx(i));
+      for (int k = 1; k <= nkw; ++k) c += s.weight(i, k) * s.resid(k);
+      s.mean(i) = c;
+    }
   }
 
   // Passes of full normal vectors until every simulated wet site has a value >= 0; a
   // negative value abandons the pass, and sites already filled keep their amounts.
   for (;;) {
     for (int k = 1; k <= nuw; ++k) s.u(k) = zbqlnor(0.0, 1.0);
-    for (int k = 1; k <= nuw; ++k) {
-      double v = s.mean(k);
-      for (int l = 1; l <= k; ++l) v += s.sigma(l, k) * s.u(l);
-      s.x(k) = v;
+    if (diagonal) {
+      for (int k = 1; k <= nuw; ++k) s.x(k) = s.mean(k) + s.sd(k) * s.u(k);
+    } else {
+      add_factor_times(s.sigma.view(), s.mean.data(), s.u.data(), s.x.data(), nuw);
     }
     bool complete = true;
     for (int k = 1; k <= nuw; ++k) {
