@@ -201,10 +201,13 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
 
   // An equal-weight mean over the network is the same at every site of the day:
   // its sums are formed once here, not once per site.
-  std::array<NetworkMean, MAXPAR + 1> net;
+  // Only the daily entries are used: the others are not cleared, which on a small
+  // network would cost more than the sums.
+  thread_local std::array<NetworkMean, MAXPAR + 1> net;
   for (int j = g3 + 1; j <= g4; ++j) {
     const int code = m.covcod(j);
     if (prevday(code) && scheme[j] == 1 && (!ponly || estimated[j])) prvnet(previous, n, trace, code, net[j]);
+    else net[j] = NetworkMean{};
   }
 
   for (int s = 1; s <= n; ++s) {

@@ -36,6 +36,11 @@ struct AmountState {
   Array1<double> u{1, MAXSIT};
   Array1<double> x{1, MAXSIT};
   Array1<double> sd{1, MAXSIT};  // standard deviations of the simulated wet sites (no correlation)
+  // Sites with a non-zero covariance with another site, for the matrix and number of
+  // sites it was found for.
+  Array1<int> partnered{1, MAXSIT};
+  const Matrix* partners_of = nullptr;
+  int partners_n = -1;
 };
 
 AmountState& amount_state() {
@@ -87,10 +92,24 @@ void factorise(AmountState& s, int nuw, int nkw, const Matrix& cormat2) {
 // same numbers as the general route, bit for bit (every other term it adds is a zero
 // product), without its cubic cost. Variances it would reject (negative, or not
 // positive at an observed site) take the general route with its messages.
-bool uncorrelated(AmountState& s, int nuw, int nkw, const Matrix& cormat2) {
+//
+// Like the factor kept for the last lists, this relies on cormat2 staying the same
+// during a run: which sites have a non-zero covariance with another site is found
+// once, so that a network without any (amount structure 0) needs no look at the
+// matrix from day to day.
+bool uncorrelated(AmountState& s, int nsites, int nuw, int nkw, const Matrix& cormat2) {
+  if (s.partners_of != &cormat2 || s.partners_n != nsites) {
+    for (int i = 1; i <= nsites; ++i) s.partnered(i) = 0;
+    for (int j = 1; j <= nsites; ++j)
+      for (int i = 1; i <= nsites; ++i)
+        if (i != j && cormat2(i, j) != 0.0) s.partnered(i) = s.partnered(j) = 1;
+    s.partners_of = &cormat2;
+    s.partners_n = nsites;
+  }
   const int n = nuw + nkw;
   for (int b = 1; b <= n; ++b) {
     const int j = s.idx(b);
+    if (s.partnered(j) == 0) continue;
     for (int a = 1; a <= n; ++a)
       if (a != b && cormat2(s.idx(a), j) != 0.0) return false;
   }
@@ -229,7 +248,7 @@ void raingen(Array1<double>& rain, const Array1<int>& flags, int nsites, int spm
   // The factor of the last lists is kept; uncorrelated amounts need none.
   bool diagonal = false;
   if (!same_lists(s, nuw, nkw)) {
-    diagonal = uncorrelated(s, nuw, nkw, cormat2);
+    diagonal = uncorrelated(s, nsites, nuw, nkw, cormat2);
     if (diagonal) {
       if (s.sigchk == 0) {
         console().line(" Checking Ansombe residual correlation structure for amounts model ...");
@@ -281,6 +300,7 @@ void raingen_restart() {
   s.oldnuw = -1;
   s.oldnkw = -1;
   s.sigchk = 0;
+  s.partners_of = nullptr;
   latent_restart();
   betabin_restart();
 }
