@@ -226,11 +226,20 @@ void setpred(Matrix& pred, const Matrix& covs, const Model& m, int nsites, int s
     else lv = level(std::max({m.thrway(k, 1), m.thrway(k, 2), m.thrway(k, 3)}));
     if (lv >= stage) terms[lv][nterms[lv]++] = k;
   }
-  for (int i = 1; i <= nsites; ++i) {
-    double acc = stage == 1 ? m.beta(0) : pred(i, stage - 1);
-    for (int lv = stage; lv <= 4; ++lv) {
-      for (int t = 0; t < nterms[lv]; ++t) acc += m.beta(terms[lv][t]) * covs(i, terms[lv][t]);
-      pred(i, lv) = acc;
+  // Term by term over the sites (columns of covs), which for every site adds the same
+  // products in the same order as a sum site by site would.
+  for (int lv = stage; lv <= 4; ++lv) {
+    double* const out = &pred(1, lv);
+    if (lv == 1) {
+      for (int i = 0; i < nsites; ++i) out[i] = m.beta(0);
+    } else {
+      const double* const before = &pred(1, lv - 1);
+      for (int i = 0; i < nsites; ++i) out[i] = before[i];
+    }
+    for (int t = 0; t < nterms[lv]; ++t) {
+      const double b = m.beta(terms[lv][t]);
+      const double* const col = &covs(1, terms[lv][t]);
+      for (int i = 0; i < nsites; ++i) out[i] += b * col[i];
     }
   }
 }

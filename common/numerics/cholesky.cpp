@@ -51,6 +51,22 @@ void write_back(MatRef a, Work& s, int n, int done) {
   }
 }
 
+// Entries j0..j0+C-1 of column i of the transposed factor: from each the products
+// L(i, k) L(j, k), k = 1..i-1, are subtracted in order, C / 2 registers of partial
+// results held while the earlier columns stream past.
+template <int C>
+inline void update_chunk(Work& s, const double* lrow, int i, int j0) {
+  double* const dst = &s.at(j0, i);
+  v2 c[C / 2];
+  for (int t = 0; t < C / 2; ++t) c[t] = load(dst + 2 * t);
+  const double* col = &s.at(j0, 1);
+  for (int k = 1; k < i; ++k, col += s.ld) {
+    const double l = lrow[k - 1];
+    for (int t = 0; t < C / 2; ++t) c[t] -= l * load(col + 2 * t);
+  }
+  for (int t = 0; t < C / 2; ++t) store(dst + 2 * t, c[t]);
+}
+
 // The factorisation of the matrix loaded into the work space (column i: row i of A
 // from the diagonal on); a(i, j) gives A's entry for the zero-pivot test, out receives
 // the factor.
@@ -61,16 +77,13 @@ void factorise_work(Work& s, Entry a, MatRef out, int n, int& ifail) {
     // Entry j of column i: A(i, j) - sum over k < i of L(i, k) L(j, k), the products
     // taken in the order k = 1, 2, ..., i - 1 as choldec takes them.
     for (int k = 1; k < i; ++k) lrow[k - 1] = s.at(i, k);
-    for (int j0 = i; j0 <= n; j0 += CHUNK) {
-      double* const dst = &s.at(j0, i);
-      v2 c[CHUNK / 2];
-      for (int t = 0; t < CHUNK / 2; ++t) c[t] = load(dst + 2 * t);
-      const double* col = &s.at(j0, 1);
-      for (int k = 1; k < i; ++k, col += s.ld) {
-        const double l = lrow[k - 1];
-        for (int t = 0; t < CHUNK / 2; ++t) c[t] -= l * load(col + 2 * t);
-      }
-      for (int t = 0; t < CHUNK / 2; ++t) store(dst + 2 * t, c[t]);
+    int j0 = i;
+    for (; n - j0 >= 8; j0 += CHUNK) update_chunk<CHUNK>(s, lrow, i, j0);
+    // The last entries of the column in a narrower chunk: on small networks most
+    // columns are shorter than a chunk.
+    if (j0 <= n) {
+      if (n - j0 >= 4) update_chunk<8>(s, lrow, i, j0);
+      else update_chunk<4>(s, lrow, i, j0);
     }
     const double c = s.at(i, i);
     if (!(c >= 0.0)) {  // negative (or not a number): not positive definite
