@@ -1,24 +1,14 @@
 #include "cholesky.hpp"
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
+
+#include "cholesky_columns.hpp"
 
 namespace rg {
 
 namespace {
-
-// Two doubles, one SSE2 register. Multiplications and subtractions stay separate
-// operations (no fused multiply-add on the target), each rounding as the scalar
-// loop's.
-typedef double v2 __attribute__((vector_size(16)));
-
-inline v2 load(const double* p) {
-  v2 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void store(double* p, v2 v) { std::memcpy(p, &v, sizeof v); }
 
 constexpr int CHUNK = 16;  // column entries kept in registers
 
@@ -28,12 +18,10 @@ struct Work {
   std::vector<double> w, row;
   int ld = 0;
   void reserve(int n) {
-    const int need = n + CHUNK;
-    if (need > ld || w.size() < static_cast<std::size_t>(need) * n) {
-      ld = std::max(ld, need);
-      w.assign(static_cast<std::size_t>(ld) * std::max(n, 1), 0.0);
-      row.assign(static_cast<std::size_t>(std::max(n, 1)), 0.0);
-    }
+    ld = std::max(ld, n + CHUNK);
+    const std::size_t size = static_cast<std::size_t>(ld) * static_cast<std::size_t>(std::max(n, 1));
+    if (w.size() < size) w.resize(size);
+    if (row.size() < static_cast<std::size_t>(std::max(n, 1))) row.resize(static_cast<std::size_t>(std::max(n, 1)));
   }
   double& at(int j, int i) { return w[static_cast<std::size_t>(i - 1) * ld + (j - 1)]; }
 };
@@ -51,40 +39,18 @@ void write_back(MatRef a, Work& s, int n, int done) {
   }
 }
 
-// Entries j0..j0+C-1 of column i of the transposed factor: from each the products
-// L(i, k) L(j, k), k = 1..i-1, are subtracted in order, C / 2 registers of partial
-// results held while the earlier columns stream past.
-template <int C>
-inline void update_chunk(Work& s, const double* lrow, int i, int j0) {
-  double* const dst = &s.at(j0, i);
-  v2 c[C / 2];
-  for (int t = 0; t < C / 2; ++t) c[t] = load(dst + 2 * t);
-  const double* col = &s.at(j0, 1);
-  for (int k = 1; k < i; ++k, col += s.ld) {
-    const double l = lrow[k - 1];
-    for (int t = 0; t < C / 2; ++t) c[t] -= l * load(col + 2 * t);
-  }
-  for (int t = 0; t < C / 2; ++t) store(dst + 2 * t, c[t]);
-}
-
 // The factorisation of the matrix loaded into the work space (column i: row i of A
 // from the diagonal on); a(i, j) gives A's entry for the zero-pivot test, out receives
 // the factor.
 template <class Entry>
 void factorise_work(Work& s, Entry a, MatRef out, int n, int& ifail) {
+  const chol_detail::ColumnUpdate update = chol_detail::column_update_in_use();
   double* const lrow = s.row.data();
   for (int i = 1; i <= n; ++i) {
     // Entry j of column i: A(i, j) - sum over k < i of L(i, k) L(j, k), the products
     // taken in the order k = 1, 2, ..., i - 1 as choldec takes them.
     for (int k = 1; k < i; ++k) lrow[k - 1] = s.at(i, k);
-    int j0 = i;
-    for (; n - j0 >= 8; j0 += CHUNK) update_chunk<CHUNK>(s, lrow, i, j0);
-    // The last entries of the column in a narrower chunk: on small networks most
-    // columns are shorter than a chunk.
-    if (j0 <= n) {
-      if (n - j0 >= 4) update_chunk<8>(s, lrow, i, j0);
-      else update_chunk<4>(s, lrow, i, j0);
-    }
+    update(s.w.data(), s.ld, lrow, i, n);
     const double c = s.at(i, i);
     if (!(c >= 0.0)) {  // negative (or not a number): not positive definite
       write_back(out, s, n, i - 1);
@@ -171,5 +137,32 @@ void add_factor_times(const MatRef u, const double* mean, const double* z, doubl
     x[k - 1] = v;
   }
 }
+
+namespace chol_detail {
+
+ColumnUpdate& column_update_in_use() {
+  // Four doubles at a time where the processor has AVX2.
+#if defined(RAINGLM_CHOLESKY_AVX2)
+  static ColumnUpdate f = __builtin_cpu_supports("avx2") ? update_column_avx2 : update_column_sse2;
+#else
+  static ColumnUpdate f = update_column_sse2;
+#endif
+  return f;
+}
+
+bool avx2_available() {
+#if defined(RAINGLM_CHOLESKY_AVX2)
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
+
+void update_column_sse2(double* w, std::ptrdiff_t ld, const double* lrow, int i, int n) {
+  typedef double v2 __attribute__((vector_size(16)));
+  update_column<v2>(w, ld, lrow, i, n);
+}
+
+}  // namespace chol_detail
 
 }  // namespace rg

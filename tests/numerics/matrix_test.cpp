@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cholesky.hpp"
+#include "cholesky_columns.hpp"
 #include "dev_math.hpp"
 #include "test_support.hpp"
 
@@ -77,7 +78,8 @@ TEST(Choldec, ZeroPivotOfASemiDefiniteMatrix) {
 TEST(Choldec, FastFactorisationHasTheDigitsAndFailuresOfThePlainOne) {
   // The fast factorisation against choldec, bit for bit in every cell (padding and
   // lower triangle included), with the same failing row, on matrices around the 16-
-  // entry chunks: exponential-decay correlations of points on a line with rows of
+  // entry chunks, with every build of the column update (SSE2, and AVX2 where the
+  // processor has it): exponential-decay correlations of points on a line with rows of
   // different scale; the lower triangle holds junk (only the upper one is read); two
   // copies of a row (a zero pivot, semi-definite); a diagonal too small (fails).
   struct Case {
@@ -88,46 +90,54 @@ TEST(Choldec, FastFactorisationHasTheDigitsAndFailuresOfThePlainOne) {
   const Case cases[] = {{"1", 1, 0, false},       {"15", 15, 0, false},      {"16", 16, 0, false},
                         {"17", 17, 0, false},     {"33", 33, 0, false},      {"200", 200, 0, false},
                         {"twin rows", 40, 0, true}, {"fails at 1", 5, 1, false}, {"fails at 29", 40, 29, false}};
-  for (const Case& c : cases) {
-    const int ld = c.n + 3;
-    Matrix a(ld, ld);
-    a.fill(99.0);
-    // Point and scale of row i; the twin of row 1 has both of row 1 (scale 1, so
-    // that its pivot is exactly 0).
-    auto row = [&](int i) { return c.twin && i == 2 ? 1 : i; };
-    auto scale = [&](int i) { return 1.0 + 0.1 * ((row(i) - 1) % 7); };
-    for (int i = 1; i <= c.n; ++i)
-      for (int j = i; j <= c.n; ++j) {
-        a(i, j) = scale(i) * scale(j) * std::exp(-0.13 * std::abs(row(i) - row(j)));
-        if (j > i) a(j, i) = -7.0;  // junk below the diagonal
+  namespace cd = rg::chol_detail;
+  const cd::ColumnUpdate chosen = cd::column_update_in_use();
+  std::vector<cd::ColumnUpdate> updates{cd::update_column_sse2};
+  if (cd::avx2_available()) updates.push_back(cd::update_column_avx2);
+  for (const cd::ColumnUpdate update : updates) {
+    for (const Case& c : cases) {
+      cd::column_update_in_use() = update;
+      const int ld = c.n + 3;
+      Matrix a(ld, ld);
+      a.fill(99.0);
+      // Point and scale of row i; the twin of row 1 has both of row 1 (scale 1, so
+      // that its pivot is exactly 0).
+      auto row = [&](int i) { return c.twin && i == 2 ? 1 : i; };
+      auto scale = [&](int i) { return 1.0 + 0.1 * ((row(i) - 1) % 7); };
+      for (int i = 1; i <= c.n; ++i)
+        for (int j = i; j <= c.n; ++j) {
+          a(i, j) = scale(i) * scale(j) * std::exp(-0.13 * std::abs(row(i) - row(j)));
+          if (j > i) a(j, i) = -7.0;  // junk below the diagonal
+        }
+      if (c.fail_row > 0) a(c.fail_row, c.fail_row) = c.fail_row == 1 ? -1.0 : 0.5;
+      Matrix plain = a, fast = a;
+      int plain_fail = -1, fast_fail = -1;
+      rg::choldec(plain.view(), c.n, plain_fail);
+      rg::choldec_fast(fast.view(), c.n, fast_fail);
+      EXPECT_EQ(fast_fail, plain_fail) << c.what;
+      EXPECT_EQ(plain_fail, c.fail_row) << c.what;
+      for (int j = 1; j <= ld; ++j)
+        for (int i = 1; i <= ld; ++i) ASSERT_EQ(fast(i, j), plain(i, j)) << c.what << " " << i << "," << j;
+      if (c.twin) {
+        EXPECT_EQ(plain(2, 2), 0.0);
       }
-    if (c.fail_row > 0) a(c.fail_row, c.fail_row) = c.fail_row == 1 ? -1.0 : 0.5;
-    Matrix plain = a, fast = a;
-    int plain_fail = -1, fast_fail = -1;
-    rg::choldec(plain.view(), c.n, plain_fail);
-    rg::choldec_fast(fast.view(), c.n, fast_fail);
-    EXPECT_EQ(fast_fail, plain_fail) << c.what;
-    EXPECT_EQ(plain_fail, c.fail_row) << c.what;
-    for (int j = 1; j <= ld; ++j)
-      for (int i = 1; i <= ld; ++i) ASSERT_EQ(fast(i, j), plain(i, j)) << c.what << " " << i << "," << j;
-    if (c.twin) {
-      EXPECT_EQ(plain(2, 2), 0.0);
-    }
 
-    // The submatrix form: every other row and column, read in place.
-    std::vector<int> idx;
-    for (int i = 1; i <= c.n; i += 2) idx.push_back(i);
-    const int m = static_cast<int>(idx.size());
-    Matrix block(m, m), out(m, m);
-    for (int j = 1; j <= m; ++j)
-      for (int i = 1; i <= m; ++i) block(i, j) = a(idx[i - 1], idx[j - 1]);
-    rg::choldec(block.view(), m, plain_fail);
-    rg::choldec_fast(a, idx.data(), m, out.view(), fast_fail);
-    EXPECT_EQ(fast_fail, plain_fail) << c.what;
-    if (plain_fail != 0) continue;
-    for (int j = 1; j <= m; ++j)
-      for (int i = 1; i <= m; ++i) ASSERT_EQ(out(i, j), block(i, j)) << c.what << " block " << i << "," << j;
+      // The submatrix form: every other row and column, read in place.
+      std::vector<int> idx;
+      for (int i = 1; i <= c.n; i += 2) idx.push_back(i);
+      const int m = static_cast<int>(idx.size());
+      Matrix block(m, m), out(m, m);
+      for (int j = 1; j <= m; ++j)
+        for (int i = 1; i <= m; ++i) block(i, j) = a(idx[i - 1], idx[j - 1]);
+      rg::choldec(block.view(), m, plain_fail);
+      rg::choldec_fast(a, idx.data(), m, out.view(), fast_fail);
+      EXPECT_EQ(fast_fail, plain_fail) << c.what;
+      if (plain_fail != 0) continue;
+      for (int j = 1; j <= m; ++j)
+        for (int i = 1; i <= m; ++i) ASSERT_EQ(out(i, j), block(i, j)) << c.what << " block " << i << "," << j;
+    }
   }
+  cd::column_update_in_use() = chosen;
 }
 
 TEST(Choldec, FactorTimesVectorSumsInColumnOrder) {
