@@ -10,50 +10,20 @@ namespace rg {
 
 namespace {
 
-constexpr int CHUNK = 16;  // column entries kept in registers
-
-// Work space kept between calls: the transpose of the factor, column-major with
-// CHUNK rows of zero padding below the last so that every chunk can be loaded whole.
-struct Work {
-  std::vector<double> w, row;
-  int ld = 0;
-  void reserve(int n) {
-    ld = std::max(ld, n + CHUNK);
-    const std::size_t size = static_cast<std::size_t>(ld) * static_cast<std::size_t>(std::max(n, 1));
-    if (w.size() < size) w.resize(size);
-    if (row.size() < static_cast<std::size_t>(std::max(n, 1))) row.resize(static_cast<std::size_t>(std::max(n, 1)));
-  }
-  double& at(int j, int i) { return w[static_cast<std::size_t>(i - 1) * ld + (j - 1)]; }
-};
-
-Work& work() {
-  thread_local Work s;
-  return s;
-}
-
-// Columns 1..done of the transposed factor back into a as rows of U.
-void write_back(MatRef a, Work& s, int n, int done) {
-  for (int i = 1; i <= done; ++i) {
-    for (int j = i; j <= n; ++j) a(i, j) = s.at(j, i);
-    for (int j = i + 1; j <= n; ++j) a(j, i) = 0.0;
-  }
-}
-
-// The factorisation of the matrix loaded into the work space (column i: row i of A
-// from the diagonal on); a(i, j) gives A's entry for the zero-pivot test, out receives
-// the factor.
+// The factorisation of the matrix loaded into s (column i: row i of A from the
+// diagonal on); a(i, j) gives A's entry for the zero-pivot test.
 template <class Entry>
-void factorise_work(Work& s, Entry a, MatRef out, int n, int& ifail) {
+void factorise_work(LowerFactor& s, Entry a, int n, int& ifail) {
+  ifail = 0;
   const chol_detail::ColumnUpdate update = chol_detail::column_update_in_use();
-  double* const lrow = s.row.data();
+  double* const lrow = s.row();
   for (int i = 1; i <= n; ++i) {
     // Entry j of column i: A(i, j) - sum over k < i of L(i, k) L(j, k), the products
     // taken in the order k = 1, 2, ..., i - 1 as choldec takes them.
     for (int k = 1; k < i; ++k) lrow[k - 1] = s.at(i, k);
-    update(s.w.data(), s.ld, lrow, i, n);
+    update(s.data(), s.ld(), lrow, i, n);
     const double c = s.at(i, i);
     if (!(c >= 0.0)) {  // negative (or not a number): not positive definite
-      write_back(out, s, n, i - 1);
       ifail = i;
       return;
     }
@@ -64,7 +34,6 @@ void factorise_work(Work& s, Entry a, MatRef out, int n, int& ifail) {
         double scale = 0.0;
         for (int k = 1; k < i; ++k) scale += std::fabs(lrow[k - 1] * s.at(j, k));
         if (!(std::fabs(s.at(j, i)) <= 1e-12 * std::max(scale, std::fabs(a(i, j))))) {
-          write_back(out, s, n, i - 1);
           ifail = i;
           return;
         }
@@ -76,65 +45,89 @@ void factorise_work(Work& s, Entry a, MatRef out, int n, int& ifail) {
     s.at(i, i) = uii;
     for (int j = i + 1; j <= n; ++j) s.at(j, i) /= uii;
   }
-  write_back(out, s, n, n);
 }
 
 // Column i of the work matrix: row i of A from the diagonal on (the upper triangle,
-// as choldec reads it), then zeros down to the padding.
+// as choldec reads it), then zeros down to the padding. Copied in tiles of eight
+// columns, so that both the rows of A and the columns of the work matrix are
+// visited a few cache lines at a time.
 template <class Entry>
-Work& load_work(Entry a, int n) {
-  Work& s = work();
+void load_work(LowerFactor& s, Entry a, int n) {
   s.reserve(n);
-  for (int i = 1; i <= n; ++i) {
-    for (int j = i; j <= n; ++j) s.at(j, i) = a(i, j);
-    for (int j = n + 1; j <= n + CHUNK - 1; ++j) s.at(j, i) = 0.0;
+  for (int i0 = 1; i0 <= n; i0 += 8) {
+    const int i1 = std::min(i0 + 7, n);
+    for (int j = i0; j <= n; ++j) {
+      const int last = std::min(i1, j);
+      for (int i = i0; i <= last; ++i) s.at(j, i) = a(i, j);
+    }
   }
-  return s;
+  for (int i = 1; i <= n; ++i)
+    for (int j = n + 1; j < n + LowerFactor::PAD; ++j) s.at(j, i) = 0.0;
 }
 
 }  // namespace
 
-void choldec_fast(MatRef a, int n, int& ifail) {
-  ifail = 0;
-  if (n <= 0) return;
-  factorise_work(load_work(a, n), a, a, n, ifail);
+void LowerFactor::reserve(int n) {
+  const int order = std::max(n, 1);
+  ld_ = std::max(ld_, order + PAD);
+  const std::size_t size = static_cast<std::size_t>(ld_) * static_cast<std::size_t>(order);
+  if (w_.size() < size) w_.resize(size);
+  if (row_.size() < static_cast<std::size_t>(order)) row_.resize(static_cast<std::size_t>(order));
 }
 
-void choldec_fast(const Matrix& cov, const int* idx, int n, MatRef out, int& ifail) {
+void choldec_lower(const Matrix& t, const int* idx, int n, LowerFactor& l, int& ifail) {
   ifail = 0;
   if (n <= 0) return;
-  auto entry = [&](int i, int j) { return cov(idx[i - 1], idx[j - 1]); };
-  factorise_work(load_work(entry, n), entry, out, n, ifail);
-}
-
-void add_factor_times(const MatRef u, const double* mean, const double* z, double* x, int n) {
-  int k = 1;
-  for (; k + 3 <= n; k += 4) {
-    const double *u0 = &u(1, k), *u1 = &u(1, k + 1), *u2 = &u(1, k + 2), *u3 = &u(1, k + 3);
-    double x0 = mean[k - 1], x1 = mean[k], x2 = mean[k + 1], x3 = mean[k + 2];
-    for (int l = 0; l < k; ++l) {
-      const double zl = z[l];
-      x0 += u0[l] * zl;
-      x1 += u1[l] * zl;
-      x2 += u2[l] * zl;
-      x3 += u3[l] * zl;
-    }
-    x1 += u1[k] * z[k];
-    x2 += u2[k] * z[k];
-    x3 += u3[k] * z[k];
-    x2 += u2[k + 1] * z[k + 1];
-    x3 += u3[k + 1] * z[k + 1];
-    x3 += u3[k + 2] * z[k + 2];
-    x[k - 1] = x0;
-    x[k] = x1;
-    x[k + 1] = x2;
-    x[k + 2] = x3;
+  // Column i of the work: t(idx[j], idx[i]) down column idx[i] of t.
+  l.reserve(n);
+  for (int i = 1; i <= n; ++i) {
+    const double* src = &t(1, idx[i - 1]);  // src[site - 1] = t(site, idx[i])
+    double* dst = &l.at(1, i);
+    for (int j = i; j <= n; ++j) dst[j - 1] = src[idx[j - 1] - 1];
+    for (int j = n + 1; j < n + LowerFactor::PAD; ++j) dst[j - 1] = 0.0;
   }
-  for (; k <= n; ++k) {
-    const double* uk = &u(1, k);
-    double v = mean[k - 1];
-    for (int l = 0; l < k; ++l) v += uk[l] * z[l];
-    x[k - 1] = v;
+  factorise_work(l, [&](int i, int j) { return t(idx[j - 1], idx[i - 1]); }, n, ifail);
+}
+
+void choldec_lower(MatRef a, int n, LowerFactor& l, int& ifail) {
+  ifail = 0;
+  if (n <= 0) return;
+  load_work(l, a, n);
+  factorise_work(l, a, n, ifail);
+}
+
+void add_lower_times(const LowerFactor& l, const double* mean, const double* z, double* x, int n) {
+  // Four columns of L per sweep down x, their terms added to each x(k) in column
+  // order; the rows above the fourth column's diagonal take only the columns that
+  // reach them.
+  double* __restrict out = x;
+  for (int k = 0; k < n; ++k) out[k] = mean[k];
+  int c = 1;
+  for (; c + 3 <= n; c += 4) {
+    const double z0 = z[c - 1], z1 = z[c], z2 = z[c + 1], z3 = z[c + 2];
+    const double* __restrict l0 = l.column(c);
+    const double* __restrict l1 = l.column(c + 1);
+    const double* __restrict l2 = l.column(c + 2);
+    const double* __restrict l3 = l.column(c + 3);
+    out[c - 1] += l0[c - 1] * z0;
+    out[c] += l0[c] * z0;
+    out[c] += l1[c] * z1;
+    out[c + 1] += l0[c + 1] * z0;
+    out[c + 1] += l1[c + 1] * z1;
+    out[c + 1] += l2[c + 1] * z2;
+    for (int k = c + 2; k < n; ++k) {
+      double v = out[k];
+      v += l0[k] * z0;
+      v += l1[k] * z1;
+      v += l2[k] * z2;
+      v += l3[k] * z3;
+      out[k] = v;
+    }
+  }
+  for (; c <= n; ++c) {
+    const double zc = z[c - 1];
+    const double* __restrict col = l.column(c);
+    for (int k = c - 1; k < n; ++k) out[k] += col[k] * zc;
   }
 }
 

@@ -26,7 +26,8 @@ struct AmountState {
   Matrix sigma12{MAXSIT, MAXSIT};  // simulated x observed block
   Matrix sigma22{MAXSIT, MAXSIT};  // observed x observed block, then its inverse
   Matrix weight{MAXSIT, MAXSIT};   // sigma12 * inverse of sigma22: regression on the observed
-  Matrix sigma{MAXSIT, MAXSIT};    // conditional covariance of the simulated, then its factor
+  Matrix sigma{MAXSIT, MAXSIT};    // conditional covariance of the simulated
+  LowerFactor lower;               // its Cholesky factor (transposed: L = U')
   int sigchk = 0;                  // 1 once the first factorisation has been checked
   // Per-day work space.
   Array1<int> idx{1, MAXSIT};
@@ -36,15 +37,21 @@ struct AmountState {
   Array1<double> u{1, MAXSIT};
   Array1<double> x{1, MAXSIT};
   Array1<double> sd{1, MAXSIT};  // standard deviations of the simulated wet sites (no correlation)
-  // Sites with a non-zero covariance with another site, for the matrix and number of
-  // sites it was found for.
+  // Facts about cormat2 found once, for the matrix and number of sites they were
+  // found for: the sites with a non-zero covariance with another site, and the
+  // transpose, whose columns are the rows of the blocks to factorise.
   Array1<int> partnered{1, MAXSIT};
+  Matrix cov_t{MAXSIT, MAXSIT};
   const Matrix* partners_of = nullptr;
   int partners_n = -1;
 };
 
 AmountState& amount_state() {
-  static AmountState s;
+  static AmountState s = [] {
+    AmountState a;
+    a.lower.reserve(MAXSIT);  // once: a day allocates nothing
+    return a;
+  }();
   return s;
 }
 
@@ -67,12 +74,12 @@ void factorise(AmountState& s, int nuw, int nkw, const Matrix& cormat2) {
     condition_gaussian(cormat2, {s.idx.data()}, nuw, {s.idx.data() + nuw}, nkw, s.sigma12, s.sigma22, s.weight,
                        s.sigma);
     if (s.sigchk == 0) con.line(" Checking Ansombe residual correlation structure for amounts model ...");
-    choldec_fast(s.sigma.view(), nuw, ifail);
+    choldec_lower(s.sigma.view(), nuw, s.lower, ifail);
   } else {
     // Nothing to condition on: the block of the simulated wet sites is factorised
     // where it stands in cormat2.
     if (s.sigchk == 0) con.line(" Checking Ansombe residual correlation structure for amounts model ...");
-    choldec_fast(cormat2, s.idx.data(), nuw, s.sigma.view(), ifail);
+    choldec_lower(s.cov_t, s.idx.data(), nuw, s.lower, ifail);
   }
   if (ifail != 0) {
     // A later failure (another set of sites) would leave a half-made factor behind:
@@ -101,8 +108,10 @@ bool uncorrelated(AmountState& s, int nsites, int nuw, int nkw, const Matrix& co
   if (s.partners_of != &cormat2 || s.partners_n != nsites) {
     for (int i = 1; i <= nsites; ++i) s.partnered(i) = 0;
     for (int j = 1; j <= nsites; ++j)
-      for (int i = 1; i <= nsites; ++i)
+      for (int i = 1; i <= nsites; ++i) {
         if (i != j && cormat2(i, j) != 0.0) s.partnered(i) = s.partnered(j) = 1;
+        s.cov_t(j, i) = cormat2(i, j);
+      }
     s.partners_of = &cormat2;
     s.partners_n = nsites;
   }
@@ -277,7 +286,7 @@ void raingen(Array1<double>& rain, const Array1<int>& flags, int nsites, int spm
     if (diagonal) {
       for (int k = 1; k <= nuw; ++k) s.x(k) = s.mean(k) + s.sd(k) * s.u(k);
     } else {
-      add_factor_times(s.sigma.view(), s.mean.data(), s.u.data(), s.x.data(), nuw);
+      add_lower_times(s.lower, s.mean.data(), s.u.data(), s.x.data(), nuw);
     }
     bool complete = true;
     for (int k = 1; k <= nuw; ++k) {
