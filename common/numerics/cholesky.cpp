@@ -10,6 +10,10 @@ namespace rg {
 
 namespace {
 
+// Below this order a column is updated entry by entry: the chunks in registers only
+// pay where columns are long.
+constexpr int VECTOR_ORDER = 24;
+
 // The factorisation of the matrix loaded into s (column i: row i of A from the
 // diagonal on); a(i, j) gives A's entry for the zero-pivot test.
 template <class Entry>
@@ -21,7 +25,15 @@ void factorise_work(LowerFactor& s, Entry a, int n, int& ifail) {
     // Entry j of column i: A(i, j) - sum over k < i of L(i, k) L(j, k), the products
     // taken in the order k = 1, 2, ..., i - 1 as choldec takes them.
     for (int k = 1; k < i; ++k) lrow[k - 1] = s.at(i, k);
-    update(s.data(), s.ld(), lrow, i, n);
+    if (n >= VECTOR_ORDER) {
+      update(s.data(), s.ld(), lrow, i, n);
+    } else {
+      for (int j = i; j <= n; ++j) {
+        double v = s.at(j, i);
+        for (int k = 1; k < i; ++k) v -= lrow[k - 1] * s.at(j, k);
+        s.at(j, i) = v;
+      }
+    }
     const double c = s.at(i, i);
     if (!(c >= 0.0)) {  // negative (or not a number): not positive definite
       ifail = i;

@@ -77,7 +77,8 @@ TEST(Choldec, ZeroPivotOfASemiDefiniteMatrix) {
 
 TEST(Choldec, FastFactorisationHasTheDigitsAndFailuresOfThePlainOne) {
   // The fast factorisation against choldec, bit for bit in every entry of the factor,
-  // with the same failing row, on matrices around the 16-entry chunks, with every
+  // with the same failing row, on orders below and above where columns go in
+  // vector chunks (24) and around the 16-entry chunks, with every
   // build of the column update (SSE2, and AVX2 where the processor has it):
   // exponential-decay correlations of points on a line with rows of different scale;
   // junk below the diagonal (only the upper triangle is read); two copies of a row (a
