@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Times raincsv export of the simulation of bench/sim_bench.sh (20 gauges, 100
-# realisations of 30 years, 21.9 million site-days) to NetCDF against the CSV
-# export: wall and CPU time, peak memory and file size; with Python's netCDF4, also
+# Times raincsv export of a simulation of bench/sim_bench.sh (20 gauges, latent
+# occurrence and correlated amounts, 100 realisations of 30 years, 21.9 million
+# site-days) to NetCDF against the CSV export: wall and CPU time, peak memory and file size; with Python's netCDF4, also
 # the time to read one gauge's series of every realisation and one realisation of
 # every gauge from the NetCDF file. Usage: bench/netcdf_bench.sh [build directory].
 set -euo pipefail
@@ -11,7 +11,7 @@ raincsv="$build/raincsv/raincsv"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-SIM_BENCH_DIR="$work" bash "$root/bench/sim_bench.sh" "$build" > "$work/sim.txt"
+SIM_BENCH_DIR="$work" GAUGES=20 SCHEMES=corr REPEAT=1 bash "$root/bench/sim_bench.sh" "$build" "" 21.9 > "$work/sim.txt"
 cd "$work"
 
 measure() {  # label, output file, command...

@@ -406,6 +406,7 @@ void dailygen_run() {
             eta(i) = pred1(i, 4);
             mu(i) = std::exp(pred2(i, 4));
           }
+          chkpred(eta, pred2, mu, sites1, nsites, y, mon, d);
           raingen(day.rain, day.flags, nsites, occ.spmod, eta, occ.rho, cormat1, amt.spmod, mu, amt.nu, cormat2,
                   mtrans, MAXSIT);
           if (soft)

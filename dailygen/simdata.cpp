@@ -1,6 +1,7 @@
 #include "simdata.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "channels.hpp"
 #include "console.hpp"
@@ -38,6 +39,12 @@ std::string date_text(int dd, int mm, int yy) { return Fields().i(dd, 2).t("/").
   con.line("****ERROR**** " + std::string(what) + " Offending date is");
   con.line(date_text(dd, mm, yy) + ", at site " + fmt_a(column_field(record, 9, 4), 4) + ".");
   end_run(1);
+}
+
+// A value in a message, without the blanks of its field.
+std::string number_text(double v) {
+  const std::string f = fmt_e(v, 12, 4);
+  return f.substr(std::min(f.find_first_not_of(' '), f.size()));
 }
 
 // A value of the data file counts as observed down to rounding noise below 0.
@@ -176,6 +183,29 @@ void updat2(SimDay& day, const SimThresholds& thr, int nsites, int yy, int mm, i
       if (day.rain(i) >= 0.0) day.rain(i) = onscale(day.rain(i), thr);
 }
 
+void chkpred(const Array1<double>& eta, const Matrix& pred2, const Array1<double>& mu, const SiteTable& sites,
+             int nsites, int yy, int mm, int dd) {
+  // x * 0 is 0 for every finite x and NaN otherwise: one sum per day says whether any
+  // value is bad (an infinite logit gives probability 0 or 1 and is allowed).
+  double probe = 0.0;
+  for (int i = 1; i <= nsites; ++i) probe += (eta(i) - eta(i)) + pred2(i, 4) * 0.0 + mu(i) * 0.0;
+  if (probe == 0.0) return;
+  for (int i = 1; i <= nsites; ++i) {
+    const bool occ_bad = std::isnan(eta(i));
+    if (!occ_bad && std::isfinite(pred2(i, 4)) && std::isfinite(mu(i))) continue;
+    Console& con = console();
+    con.blank();
+    std::string where = occ_bad ? "rain at site " : "site ";
+    where.append(sites.sitcod(i)).append(" on ").append(date_text(dd, mm, yy));
+    where.append(": its linear predictor is ").append(number_text(occ_bad ? eta(i) : pred2(i, 4))).append(".");
+    con.line(occ_bad ? "****ERROR**** The occurrence model (logistic.def) gives no finite probability of"
+                     : "****ERROR**** The amounts model (gammamdl.def) gives no finite mean amount at");
+    con.line(where);
+    con.line("Check the model's coefficients and covariate values.");
+    end_run(1);
+  }
+}
+
 void setpred(Matrix& pred, const Matrix& covs, const Model& m, int nsites, int stage, int site_capacity,
              int covariate_capacity) {
   if (site_capacity != MAXSIT || covariate_capacity != MAXPAR || nsites > site_capacity || pred.cols() < 4 ||
@@ -194,11 +224,20 @@ void setpred(Matrix& pred, const Matrix& covs, const Model& m, int nsites, int s
     else lv = level(std::max({m.thrway(k, 1), m.thrway(k, 2), m.thrway(k, 3)}));
     if (lv >= stage) terms[lv][nterms[lv]++] = k;
   }
-  for (int i = 1; i <= nsites; ++i) {
-    double acc = stage == 1 ? m.beta(0) : pred(i, stage - 1);
-    for (int lv = stage; lv <= 4; ++lv) {
-      for (int t = 0; t < nterms[lv]; ++t) acc += m.beta(terms[lv][t]) * covs(i, terms[lv][t]);
-      pred(i, lv) = acc;
+  // Term by term over the sites (columns of covs), which for every site adds the same
+  // products in the same order as a sum site by site would.
+  for (int lv = stage; lv <= 4; ++lv) {
+    double* const out = &pred(1, lv);
+    if (lv == 1) {
+      for (int i = 0; i < nsites; ++i) out[i] = m.beta(0);
+    } else {
+      const double* const before = &pred(1, lv - 1);
+      for (int i = 0; i < nsites; ++i) out[i] = before[i];
+    }
+    for (int t = 0; t < nterms[lv]; ++t) {
+      const double b = m.beta(terms[lv][t]);
+      const double* const col = &covs(1, terms[lv][t]);
+      for (int i = 0; i < nsites; ++i) out[i] += b * col[i];
     }
   }
 }

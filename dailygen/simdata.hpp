@@ -65,6 +65,14 @@ void updat2(SimDay& day, const SimThresholds& thr, int nsites, int yy, int mm, i
 // A missing value leaves its site to be simulated.
 void datrd2(SimDay& day, int nsites, int yy, int mm, int dd, DataSearch& search, int mxlag);
 
+// Stops the run when a gauge's day has no finite occurrence probability (its logit
+// eta is not a number) or no finite amount mean (the amount model's linear
+// predictor pred2(., 4) or its exponential mu is not finite), naming the model, the
+// gauge and the date: such a day would reach the outputs as a dry day or as Inf/NaN.
+// One pass over the day's vectors; the search for the gauge only when one is bad.
+void chkpred(const Array1<double>& eta, const Matrix& pred2, const Array1<double>& mu, const SiteTable& sites,
+             int nsites, int yy, int mm, int dd);
+
 // Staged linear predictor of a model: pred(i, L) holds the part complete at level
 // L (1 run constants, 2 + annual, 3 + monthly, 4 + daily terms); stage 1 to 4 says
 // from which level on it is recomputed.

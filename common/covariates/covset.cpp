@@ -201,11 +201,23 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
 
   // An equal-weight mean over the network is the same at every site of the day:
   // its sums are formed once here, not once per site.
-  std::array<NetworkMean, MAXPAR + 1> net;
+  // Only the daily entries are used: the others are not cleared, which on a small
+  // network would cost more than the sums.
+  thread_local std::array<NetworkMean, MAXPAR + 1> net;
   for (int j = g3 + 1; j <= g4; ++j) {
     const int code = m.covcod(j);
     if (prevday(code) && scheme[j] == 1 && (!ponly || estimated[j])) prvnet(previous, n, trace, code, net[j]);
+    else net[j] = NetworkMean{};
   }
+
+  // What the loop over the sites does not need to find out again at every site: the
+  // previous-day covariates to form, and whether the attributes have derivatives
+  // to store (only with nonlinear-parameter entries).
+  std::array<int, MAXPAR + 1> prev_cols;
+  int nprev = 0;
+  for (int j = g3 + 1; j <= g4; ++j)
+    if (prevday(m.covcod(j)) && (!ponly || estimated[j])) prev_cols[static_cast<std::size_t>(nprev++)] = j;
+  const bool attr_derivs = m.np(7) > m.np(6);
 
   for (int s = 1; s <= n; ++s) {
     if (skip_flagged && missing(s) == 1) continue;
@@ -215,6 +227,7 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
       if (ponly && !isdef(m.theta(k, 1))) continue;
       const int col = m.covcod(k);
       covs(s, k) = sites.sitinf(s, col, 1);
+      if (!attr_derivs) continue;
       const double d[3] = {sites.sitinf(s, col, 2), sites.sitinf(s, col, 3), sites.sitinf(s, col, 4)};
       store_derivatives(m, k, d);
     }
@@ -231,10 +244,9 @@ void covset(Matrix& covs, Model& m, const SiteTable& sites, int yy, int mm, int 
     // Previous-day predictors. Derivatives with respect to the weighting parameters
     // go to the estimating entry's row for the scheme's owner, to the covariate's own
     // row for the others sharing the scheme.
-    for (int j = g3 + 1; j <= g4; ++j) {
+    for (int q = 0; q < nprev; ++q) {
+      const int j = prev_cols[static_cast<std::size_t>(q)];
       const int code = m.covcod(j);
-      if (!prevday(code)) continue;
-      if (ponly && !estimated[j]) continue;
       std::array<double, 4> r{};
       dyset(dd, mm, yy, previous, s, trace, code, m.theta, m.pwtidx, sites, icheck, r, &net[j]);
       covs(s, j) = r[0];

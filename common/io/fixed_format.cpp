@@ -124,9 +124,11 @@ char* blank_field(std::string& s, int w) {
   return s.data() + s.size();
 }
 
-// Appends the field of the rounded value n / 10^d.
-void append_scaled(std::string& s, bool negative, std::uint64_t n, int w, int d) {
-  const std::uint64_t whole = n / IPOW10[d], frac = n % IPOW10[d];
+// Appends the field of the rounded value n / 10^d, pow10 being 10^d. Inlined into
+// callers with constant d, the divisions become multiplications.
+[[gnu::always_inline]] inline void append_scaled_by(std::string& s, bool negative, std::uint64_t n, int w, int d,
+                                                    std::uint64_t pow10) {
+  const std::uint64_t whole = n / pow10, frac = n % pow10;
   int len = (negative ? 1 : 0) + digit_count(whole) + 1 + d;
   // "0.500" may print as ".500" and "-0.500" as "-.500" in a narrow field.
   const bool drop_zero = len > w && whole == 0;
@@ -141,6 +143,14 @@ void append_scaled(std::string& s, bool negative, std::uint64_t n, int w, int d)
   *point = '.';
   p = drop_zero ? point : digits_before(point, whole);
   if (negative) *--p = '-';
+}
+
+// The same for any d; one and two decimals (the daily values and monthly totals of
+// the simulation) with constant divisors.
+void append_scaled(std::string& s, bool negative, std::uint64_t n, int w, int d) {
+  if (d == 2) append_scaled_by(s, negative, n, w, 2, 100);
+  else if (d == 1) append_scaled_by(s, negative, n, w, 1, 10);
+  else append_scaled_by(s, negative, n, w, d, IPOW10[d]);
 }
 
 }  // namespace

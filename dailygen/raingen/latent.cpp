@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "cholesky.hpp"
 #include "console.hpp"
 #include "dev_math.hpp"
 #include "randgen.hpp"
@@ -35,7 +36,8 @@ struct PatternFactor {
   int nobs = 0, nsim = 0;
   Array1<int> obs, sim;  // observed sites and sites to simulate, in site order
   Matrix weight;         // (site to simulate, observed site): regression on the observed latent values
-  Matrix factor;         // upper Cholesky factor of the conditional covariance
+  Matrix cond;           // conditional covariance of the sites to simulate
+  LowerFactor factor;    // its Cholesky factor (transposed)
 };
 
 struct LatentState {
@@ -49,6 +51,8 @@ struct LatentState {
   Array1<double> c{1, MAXSIT};  // thresholds
   Array1<double> z{1, MAXSIT};  // latent values of the observed sites
   Array1<double> u{1, MAXSIT};
+  Array1<double> mean{1, MAXSIT};  // conditional means of the latent values to simulate
+  Array1<double> x{1, MAXSIT};     // latent values of the sites to simulate
 };
 
 LatentState& latent_state() {
@@ -118,11 +122,12 @@ void compute_pattern(LatentState& s, PatternFactor& f, int nsites, const Array1<
     f.obs = Array1<int>(1, MAXSIT);
     f.sim = Array1<int>(1, MAXSIT);
     f.weight = Matrix(nsites, nsites);
-    f.factor = Matrix(nsites, nsites);
+    f.cond = Matrix(nsites, nsites);
   } else if (f.weight.rows() < nsites) {
     f.weight = Matrix(nsites, nsites);
-    f.factor = Matrix(nsites, nsites);
+    f.cond = Matrix(nsites, nsites);
   }
+  f.factor.reserve(nsites);
   f.nobs = f.nsim = 0;
   for (int i = 1; i <= nsites; ++i) {
     if (flags(i) == 0) {
@@ -132,9 +137,9 @@ void compute_pattern(LatentState& s, PatternFactor& f, int nsites, const Array1<
     }
   }
   condition_gaussian(cormat1, {f.sim.data()}, f.nsim, {f.obs.data()}, f.nobs, s.sigma12, s.sigma22, f.weight,
-                     f.factor);
+                     f.cond);
   int ifail = 0;
-  choldec(f.factor.view(), f.nsim, ifail);
+  choldec_lower(f.cond.view(), f.nsim, f.factor, ifail);
   if (ifail != 0) {
     // A half-made factor would give latent values of the wrong distribution.
     report_not_positive_definite(ifail);
@@ -230,9 +235,12 @@ void wdlg(Array1<double>& state, int nsites, int /*nobs*/, const Array1<int>& fl
   for (int a = 1; a <= f.nsim; ++a) {
     double z = 0.0;
     for (int k = 1; k <= f.nobs; ++k) z += f.weight(a, k) * s.z(k);
-    for (int l = 1; l <= a; ++l) z += f.factor(l, a) * s.u(l);
+    s.mean(a) = z;
+  }
+  add_lower_times(f.factor, s.mean.data(), s.u.data(), s.x.data(), f.nsim);
+  for (int a = 1; a <= f.nsim; ++a) {
     const int i = f.sim(a);
-    state(i) = z > s.c(i) ? 1.0 : 0.0;
+    state(i) = s.x(a) > s.c(i) ? 1.0 : 0.0;
   }
 }
 

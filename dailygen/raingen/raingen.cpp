@@ -4,6 +4,7 @@
 #include <string>
 
 #include "console.hpp"
+#include "cholesky.hpp"
 #include "dev_math.hpp"
 #include "files.hpp"
 #include "fixed_format.hpp"
@@ -25,7 +26,8 @@ struct AmountState {
   Matrix sigma12{MAXSIT, MAXSIT};  // simulated x observed block
   Matrix sigma22{MAXSIT, MAXSIT};  // observed x observed block, then its inverse
   Matrix weight{MAXSIT, MAXSIT};   // sigma12 * inverse of sigma22: regression on the observed
-  Matrix sigma{MAXSIT, MAXSIT};    // conditional covariance of the simulated, then its factor
+  Matrix sigma{MAXSIT, MAXSIT};    // conditional covariance of the simulated
+  LowerFactor lower;               // its Cholesky factor (transposed: L = U')
   int sigchk = 0;                  // 1 once the first factorisation has been checked
   // Per-day work space.
   Array1<int> idx{1, MAXSIT};
@@ -34,10 +36,22 @@ struct AmountState {
   Array1<double> mean{1, MAXSIT};   // conditional mean of the simulated wet sites
   Array1<double> u{1, MAXSIT};
   Array1<double> x{1, MAXSIT};
+  Array1<double> sd{1, MAXSIT};  // standard deviations of the simulated wet sites (no correlation)
+  // Facts about cormat2 found once, for the matrix and number of sites they were
+  // found for: the sites with a non-zero covariance with another site, and the
+  // transpose, whose columns are the rows of the blocks to factorise.
+  Array1<int> partnered{1, MAXSIT};
+  Matrix cov_t{MAXSIT, MAXSIT};
+  const Matrix* partners_of = nullptr;
+  int partners_n = -1;
 };
 
 AmountState& amount_state() {
-  static AmountState s;
+  static AmountState s = [] {
+    AmountState a;
+    a.lower.reserve(MAXSIT);  // once: a day allocates nothing
+    return a;
+  }();
   return s;
 }
 
@@ -54,12 +68,19 @@ void factorise(AmountState& s, int nuw, int nkw, const Matrix& cormat2) {
   s.oldnuw = nuw;
   s.oldnkw = nkw;
   for (int k = 1; k <= nuw + nkw; ++k) s.oldidx(k) = s.idx(k);
-  condition_gaussian(cormat2, {s.idx.data()}, nuw, {s.idx.data() + nuw}, nkw, s.sigma12, s.sigma22, s.weight,
-                     s.sigma);
   Console& con = console();
-  if (s.sigchk == 0) con.line(" Checking Ansombe residual correlation structure for amounts model ...");
   int ifail = 0;
-  choldec(s.sigma.view(), nuw, ifail);
+  if (nkw > 0) {
+    condition_gaussian(cormat2, {s.idx.data()}, nuw, {s.idx.data() + nuw}, nkw, s.sigma12, s.sigma22, s.weight,
+                       s.sigma);
+    if (s.sigchk == 0) con.line(" Checking Ansombe residual correlation structure for amounts model ...");
+    choldec_lower(s.sigma.view(), nuw, s.lower, ifail);
+  } else {
+    // Nothing to condition on: the block of the simulated wet sites is factorised
+    // where it stands in cormat2.
+    if (s.sigchk == 0) con.line(" Checking Ansombe residual correlation structure for amounts model ...");
+    choldec_lower(s.cov_t, s.idx.data(), nuw, s.lower, ifail);
+  }
   if (ifail != 0) {
     // A later failure (another set of sites) would leave a half-made factor behind:
     // it stops the run like the first one.
@@ -69,6 +90,44 @@ void factorise(AmountState& s, int nuw, int nkw, const Matrix& cormat2) {
   }
   if (s.sigchk == 0) con.line(" OK.");
   s.sigchk = 1;
+}
+
+// True when the amounts of today's wet sites are uncorrelated (their block of cormat2
+// is diagonal) with variances the factorisation would accept: then the factor is the
+// diagonal of standard deviations, the regression on the observed sites has weights
+// +0 and the conditional covariance is the block itself, and x = m + sd u gives the
+// same numbers as the general route, bit for bit (every other term it adds is a zero
+// product), without its cubic cost. Variances it would reject (negative, or not
+// positive at an observed site) take the general route with its messages.
+//
+// Like the factor kept for the last lists, this relies on cormat2 staying the same
+// during a run: which sites have a non-zero covariance with another site is found
+// once, so that a network without any (amount structure 0) needs no look at the
+// matrix from day to day.
+bool uncorrelated(AmountState& s, int nsites, int nuw, int nkw, const Matrix& cormat2) {
+  if (s.partners_of != &cormat2 || s.partners_n != nsites) {
+    for (int i = 1; i <= nsites; ++i) s.partnered(i) = 0;
+    for (int j = 1; j <= nsites; ++j)
+      for (int i = 1; i <= nsites; ++i) {
+        if (i != j && cormat2(i, j) != 0.0) s.partnered(i) = s.partnered(j) = 1;
+        s.cov_t(j, i) = cormat2(i, j);
+      }
+    s.partners_of = &cormat2;
+    s.partners_n = nsites;
+  }
+  const int n = nuw + nkw;
+  for (int b = 1; b <= n; ++b) {
+    const int j = s.idx(b);
+    if (s.partnered(j) == 0) continue;
+    for (int a = 1; a <= n; ++a)
+      if (a != b && cormat2(s.idx(a), j) != 0.0) return false;
+  }
+  for (int k = 1; k <= n; ++k) {
+    const double v = cormat2(s.idx(k), s.idx(k));
+    if (!(k <= nuw ? v >= 0.0 : v > 0.0) || !std::isfinite(v)) return false;
+    if (k <= nuw) s.sd(k) = std::sqrt(v);
+  }
+  return true;
 }
 
 void independent_occurrence(Array1<double>& state, int nsites, const Array1<int>& flags, const Array1<double>& eta) {
@@ -195,22 +254,39 @@ void raingen(Array1<double>& rain, const Array1<int>& flags, int nsites, int spm
       s.resid(nkw) = std::cbrt(rain(i) / mu(i)) - m(i);
     }
 
-  if (!same_lists(s, nuw, nkw)) factorise(s, nuw, nkw, cormat2);
+  // The factor of the last lists is kept; uncorrelated amounts need none.
+  bool diagonal = false;
+  if (!same_lists(s, nuw, nkw)) {
+    diagonal = uncorrelated(s, nsites, nuw, nkw, cormat2);
+    if (diagonal) {
+      if (s.sigchk == 0) {
+        console().line(" Checking Ansombe residual correlation structure for amounts model ...");
+        console().line(" OK.");
+        s.sigchk = 1;
+      }
+    } else {
+      factorise(s, nuw, nkw, cormat2);
+    }
+  }
 
-  for (int i = 1; i <= nuw; ++i) {
-    double c = m(s.idx(i));
-    for (int k = 1; k <= nkw; ++k) c += s.weight(i, k) * s.resid(k);
-    s.mean(i) = c;
+  if (diagonal) {
+    for (int i = 1; i <= nuw; ++i) s.mean(i) = m(s.idx(i));
+  } else {
+    for (int i = 1; i <= nuw; ++i) {
+      double c = m(s.idx(i));
+      for (int k = 1; k <= nkw; ++k) c += s.weight(i, k) * s.resid(k);
+      s.mean(i) = c;
+    }
   }
 
   // Passes of full normal vectors until every simulated wet site has a value >= 0; a
   // negative value abandons the pass, and sites already filled keep their amounts.
   for (;;) {
     for (int k = 1; k <= nuw; ++k) s.u(k) = zbqlnor(0.0, 1.0);
-    for (int k = 1; k <= nuw; ++k) {
-      double v = s.mean(k);
-      for (int l = 1; l <= k; ++l) v += s.sigma(l, k) * s.u(l);
-      s.x(k) = v;
+    if (diagonal) {
+      for (int k = 1; k <= nuw; ++k) s.x(k) = s.mean(k) + s.sd(k) * s.u(k);
+    } else {
+      add_lower_times(s.lower, s.mean.data(), s.u.data(), s.x.data(), nuw);
     }
     bool complete = true;
     for (int k = 1; k <= nuw; ++k) {
@@ -233,6 +309,7 @@ void raingen_restart() {
   s.oldnuw = -1;
   s.oldnkw = -1;
   s.sigchk = 0;
+  s.partners_of = nullptr;
   latent_restart();
   betabin_restart();
 }

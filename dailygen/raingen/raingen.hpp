@@ -17,7 +17,9 @@ namespace rg {
 // eta: occurrence logits; spmod1, rho1, cormat1: occurrence structure, its parameters
 // and latent correlation matrix (structures 1 to 19); mu: amount means; cormat2: the
 // covariance of the cube-root amounts and m their means. spmod2 and nu are accepted
-// and not used: the amount structure only shapes cormat2.
+// and not used: the amount structure only shapes cormat2. The matrices must stay the
+// same from call to call until raingen_restart: factors of their blocks, and which
+// gauges' amounts are correlated at all, are kept between days.
 void raingen(Array1<double>& rain, const Array1<int>& flags, int nsites, int spmod1, const Array1<double>& eta,
              const Array1<double>& rho1, const Matrix& cormat1, int spmod2, const Array1<double>& mu, double nu,
              const Matrix& cormat2, const Array1<double>& m, int site_capacity);

@@ -83,6 +83,14 @@ void write_files(const Network& net) {
   a << net.amt_structure << "\n";
 }
 
+// A model file of the given term lines (no dependence between gauges).
+void write_model(const char* name, const std::vector<std::string>& terms) {
+  std::ofstream f(name);
+  for (int i = 1; i <= 48; ++i) f << "model header " << i << "\n";
+  for (const auto& t : terms) f << t << "\n";
+  f << "   10    0.0000    0    0    0\n";
+}
+
 // Observations: date (yyyymmdd) -> value per site, negative = missing.
 using Observations = std::map<long, std::map<int, double>>;
 
@@ -493,6 +501,22 @@ TEST(DailygenRun, FaultyInputStopsWithItsMessage) {
        },
        dialogue, 1,
        "\n     ****ERROR**** input correlation matrix isn't positive definite.\n     Problem found at "},
+      // A predictor that is not a finite number stops the run instead of writing Inf
+      // or NaN, or a silently dry gauge: an overflowing amount constant; and at gauge
+      // G003 (elevation 1.6, Y 6 km) an occurrence predictor of +Inf - Inf.
+      {"amount mean overflows", [] { write_model("gammamdl.def", {"    01.797E+308    0    0    0",
+                                                                  "    9    0.8000    0    0    0"}); },
+       dialogue, 1,
+       "\n****ERROR**** The amounts model (gammamdl.def) gives no finite mean amount at\n"
+       "site G001 on  1/ 1/2000: its linear predictor is 0.1797+309.\n"},
+      {"occurrence predictor not a number",
+       [] {
+         write_model("logistic.def",
+                     {"    0    0.0000    0    0    0", "    11.797E+308    3    0    0", "    1-1.79E+308    2    0    0"});
+       },
+       dialogue, 1,
+       "\n****ERROR**** The occurrence model (logistic.def) gives no finite probability of\n"
+       "rain at site G003 on  1/ 1/2000: its linear predictor is NaN.\n"},
       {"data out of order in the period",
        [] {
          write_data({});

@@ -4,6 +4,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "cholesky.hpp"
+#include "cholesky_columns.hpp"
 #include "dev_math.hpp"
 #include "test_support.hpp"
 
@@ -71,6 +73,97 @@ TEST(Choldec, ZeroPivotOfASemiDefiniteMatrix) {
   Matrix b = padded(3, {{1, 1, 0}, {1, 1, 1}, {0, 1, 1}});
   rg::choldec(b.view(), 3, ifail);
   EXPECT_EQ(ifail, 2);
+}
+
+TEST(Choldec, FastFactorisationHasTheDigitsAndFailuresOfThePlainOne) {
+  // The fast factorisation against choldec, bit for bit in every entry of the factor,
+  // with the same failing row, on orders below and above where columns go in
+  // vector chunks (24) and around the 16-entry chunks, with every
+  // build of the column update (SSE2, and AVX2 where the processor has it):
+  // exponential-decay correlations of points on a line with rows of different scale;
+  // junk below the diagonal (only the upper triangle is read); two copies of a row (a
+  // zero pivot, semi-definite); a diagonal too small (fails). Both forms: the whole
+  // matrix, and every other row and column read in place through the transpose.
+  struct Case {
+    const char* what;
+    int n, fail_row;  // fail_row: row whose diagonal is lowered so that it fails, 0 none
+    bool twin;        // row 2 repeats row 1
+  };
+  const Case cases[] = {{"1", 1, 0, false},       {"15", 15, 0, false},      {"16", 16, 0, false},
+                        {"17", 17, 0, false},     {"33", 33, 0, false},      {"200", 200, 0, false},
+                        {"twin rows", 40, 0, true}, {"fails at 1", 5, 1, false}, {"fails at 29", 40, 29, false}};
+  namespace cd = rg::chol_detail;
+  const cd::ColumnUpdate chosen = cd::column_update_in_use();
+  std::vector<cd::ColumnUpdate> updates{cd::update_column_sse2};
+  if (cd::avx2_available()) updates.push_back(cd::update_column_avx2);
+  // The plain factor of a's leading n x n block against the fast one.
+  auto expect_same_factor = [](const Matrix& a, int n, const rg::LowerFactor& fast, int fast_fail, const char* what) {
+    Matrix plain = a;
+    int plain_fail = -1;
+    rg::choldec(plain.view(), n, plain_fail);
+    EXPECT_EQ(fast_fail, plain_fail) << what;
+    if (plain_fail != 0) return plain_fail;
+    for (int j = 1; j <= n; ++j)
+      for (int i = 1; i <= j; ++i) EXPECT_EQ(fast.at(j, i), plain(i, j)) << what << " " << i << "," << j;
+    return 0;
+  };
+  for (const cd::ColumnUpdate update : updates) {
+    cd::column_update_in_use() = update;
+    for (const Case& c : cases) {
+      Matrix a(c.n + 3, c.n + 3);
+      // Point and scale of row i; the twin of row 1 has both of row 1 (scale 1, so
+      // that its pivot is exactly 0).
+      auto row = [&](int i) { return c.twin && i == 2 ? 1 : i; };
+      auto scale = [&](int i) { return 1.0 + 0.1 * ((row(i) - 1) % 7); };
+      for (int i = 1; i <= c.n; ++i)
+        for (int j = i; j <= c.n; ++j) {
+          a(i, j) = scale(i) * scale(j) * std::exp(-0.13 * std::abs(row(i) - row(j)));
+          if (j > i) a(j, i) = -7.0;  // junk below the diagonal
+        }
+      if (c.fail_row > 0) a(c.fail_row, c.fail_row) = c.fail_row == 1 ? -1.0 : 0.5;
+      rg::LowerFactor fast;
+      int fast_fail = -1;
+      Matrix work = a;
+      rg::choldec_lower(work.view(), c.n, fast, fast_fail);
+      EXPECT_EQ(expect_same_factor(a, c.n, fast, fast_fail, c.what), c.fail_row) << c.what;
+      if (c.twin) {
+        EXPECT_EQ(fast.at(2, 2), 0.0);
+      }
+
+      std::vector<int> idx;
+      for (int i = 1; i <= c.n; i += 2) idx.push_back(i);
+      const int m = static_cast<int>(idx.size());
+      Matrix t(c.n, c.n), block(m, m);
+      for (int j = 1; j <= c.n; ++j)
+        for (int i = 1; i <= c.n; ++i) t(j, i) = a(i, j);
+      for (int j = 1; j <= m; ++j)
+        for (int i = 1; i <= m; ++i) block(i, j) = a(idx[i - 1], idx[j - 1]);
+      rg::choldec_lower(t, idx.data(), m, fast, fast_fail);
+      expect_same_factor(block, m, fast, fast_fail, c.what);
+    }
+  }
+  cd::column_update_in_use() = chosen;
+}
+
+TEST(Choldec, FactorTimesVectorSumsInColumnOrder) {
+  // x(k) = mean(k) + sum over l <= k of U(l, k) z(l), against the plain loop over the
+  // upper factor U = L', for orders around the four columns done together.
+  for (int n = 1; n <= 11; ++n) {
+    rg::LowerFactor l;
+    l.reserve(n);
+    std::vector<double> mean(n), z(n), x(n);
+    for (int k = 1; k <= n; ++k) {
+      mean[k - 1] = 0.3 * k - 1.0;
+      z[k - 1] = std::sin(1.7 * k);
+      for (int i = 1; i <= k; ++i) l.at(k, i) = std::cos(0.9 * i + 0.4 * k) / (1.0 + i);
+    }
+    rg::add_lower_times(l, mean.data(), z.data(), x.data(), n);
+    for (int k = 1; k <= n; ++k) {
+      double v = mean[k - 1];
+      for (int i = 1; i <= k; ++i) v += l.at(k, i) * z[i - 1];
+      EXPECT_EQ(x[k - 1], v) << n << " " << k;
+    }
+  }
 }
 
 TEST(Utsolv, BothDirectionsAndInPlace) {

@@ -110,6 +110,78 @@ TEST(Raingen, IndependentDaysFollowThePlainGeneratorExactly) {
   EXPECT_EQ(rg::zbqlu01(), ref.uniform());  // nothing drawn beyond the plain generator's draws
 }
 
+TEST(Raingen, NetworkOf200GaugesFollowsAPlainFactorisationOfEachDaysWetBlock) {
+  // 200 gauges on a 20 x 10 grid 5 km apart, independent occurrence, cube-root
+  // amounts with covariance v exp(-d / 25 km), and the same with no correlation. The
+  // reference day is written here from the definition: a uniform per gauge, the
+  // Cholesky factor U of the wet gauges' block computed entry by entry as dot
+  // products, then passes of normals u with x = m0 + U'u. Every amount must agree to
+  // the last bit, whichever way the generator factorises (or skips factorising).
+  const int n = 200, days = 120;
+  double m0 = 0.0, v = 0.0;
+  rg::ansprm(2.0, m0, v);
+  for (const bool correlated : {true, false}) {
+    restart(777);
+    rgtest::PlainRandom ref(777);
+    Net net(n, m0, v);
+    for (int i = 1; i <= n; ++i) {
+      net.eta(i) = 0.3 + 0.4 * std::sin(0.37 * i);
+      net.mu(i) = 2.0 + 0.05 * i;
+      for (int j = 1; j < i && correlated; ++j)
+        net.correlate(net.cormat2, i, j, std::exp(-5.0 * std::hypot((i - 1) % 20 - (j - 1) % 20, (i - 1) / 20 - (j - 1) / 20) / 25.0));
+    }
+    std::vector<double> u;
+    std::vector<int> wet;
+    std::vector<std::vector<double>> U;
+    for (int d = 0; d < days; ++d) {
+      net.day();
+      wet.clear();
+      std::vector<double> rain(n + 1, 0.0);
+      for (int i = 1; i <= n; ++i) {
+        const double p = rg::wet_probability(net.eta(i));
+        if (ref.uniform() < p) {
+          rain[static_cast<std::size_t>(i)] = -1.0;
+          wet.push_back(i);
+        }
+      }
+      const std::size_t nw = wet.size();
+      U.assign(nw, std::vector<double>(nw, 0.0));
+      for (std::size_t i = 0; i < nw; ++i) {
+        double c = net.cormat2(wet[i], wet[i]);
+        for (std::size_t k = 0; k < i; ++k) c -= U[k][i] * U[k][i];
+        ASSERT_GT(c, 0.0);
+        U[i][i] = std::sqrt(c);
+        for (std::size_t j = i + 1; j < nw; ++j) {
+          double r = net.cormat2(wet[i], wet[j]);
+          for (std::size_t k = 0; k < i; ++k) r -= U[k][i] * U[k][j];
+          U[i][j] = r / U[i][i];
+        }
+      }
+      u.resize(nw);
+      for (bool done = nw == 0; !done;) {
+        for (double& x : u) x = ref.normal(0.0, 1.0);
+        done = true;
+        for (std::size_t k = 0; k < nw; ++k) {
+          double& amount = rain[static_cast<std::size_t>(wet[k])];
+          if (amount >= 0.0) continue;
+          double x = m0;
+          for (std::size_t l = 0; l <= k; ++l) x += U[l][k] * u[l];
+          const double a = net.mu(wet[k]) * (x * x * x);
+          if (a < 0.0) {
+            done = false;
+            break;
+          }
+          amount = a + 0.0;
+        }
+      }
+      for (int i = 1; i <= n; ++i)
+        ASSERT_EQ(net.rain(i), rain[static_cast<std::size_t>(i)]) << (correlated ? "correlated" : "uncorrelated")
+                                                                  << ", day " << d << ", gauge " << i;
+    }
+    EXPECT_EQ(rg::zbqlu01(), ref.uniform());
+  }
+}
+
 TEST(Raingen, WetFrequenciesAndAmountMomentsOfIndependentSites) {
   // Cube-root amounts with the moments matched to a gamma of shape nu: the amount
   // ratios have mean 1 and variance 1/nu.
