@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Times raincsv export of a simulation of bench/sim_bench.sh (20 gauges, latent
 # occurrence and correlated amounts, 100 realisations of 30 years, 21.9 million
-# site-days) to NetCDF against the CSV export: wall and CPU time, peak memory and file size; with Python's netCDF4, also
-# the time to read one gauge's series of every realisation and one realisation of
-# every gauge from the NetCDF file. Usage: bench/netcdf_bench.sh [build directory].
+# site-days) to NetCDF against the CSV export: wall and CPU time, peak memory and
+# file size; with Python's netCDF4, also the time to read one gauge's series of every
+# realisation and one realisation of every gauge from the NetCDF file.
+# Usage: bench/netcdf_bench.sh [build directory].
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
