@@ -1,6 +1,9 @@
 #include "correl.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -17,8 +20,6 @@ namespace rg {
 
 namespace {
 
-constexpr double MISSING_VALUE = -1.0e12;  // a site without a value on the current day
-constexpr double PRESENT = -9.0e11;        // values above this are present
 constexpr double VARMIN = 1.0e-12;         // variances at or below this give correlation 0
 
 [[noreturn]] void invalid_code(const char* what) {
@@ -72,63 +73,67 @@ double residual(int model, int restyp, double y, double mu) {
   }
 }
 
-// Pairwise sums over common days, accumulated day by day. For a pair i <= j the
-// sums of v_i v_j, the count, and the sums of v_i, v_i^2, v_j and v_j^2 over the
-// pair's common days lie together, in a row of i's pairs, so that a day's update
-// walks through memory instead of visiting four tables.
+// The loops of a block of days in versions for wider vector registers where the
+// machine has them; every version adds each pair's terms one day after the other
+// (no fused multiply-add, see CMakeLists.txt), so all give the same sums.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define BLOCK_LOOPS __attribute__((target_clones("default", "arch=x86-64-v3", "arch=x86-64-v4")))
+#else
+#define BLOCK_LOOPS
+#endif
+
+// Pairwise sums over common days: for a pair i <= j the sums of v_i v_j, the
+// count, and the sums of v_i, v_i^2, v_j and v_j^2 over the pair's common days.
+// Days are gathered into blocks of dense rows (value, square and presence, 0 where
+// a site has no value) and each block is added as matrix products: for site i and
+// eight sites j at a time, the sums are held in vector registers over the days of
+// the block on which i has a value. Each pair's sums still take its days in order,
+// and a day on which j has no value adds an exact 0, so the sums are those of a
+// day by day walk over the pairs present, without its scattered memory traffic.
 class PairSums {
  public:
-  explicit PairSums(int nsites) : n_(nsites), pair_(size()), day_(static_cast<std::size_t>(n_)) {
-    present_.reserve(static_cast<std::size_t>(n_));
-    clear_day();
-  }
+  explicit PairSums(int nsites)
+      : n_(nsites),
+        w_((static_cast<std::size_t>(nsites) + LANES - 1) / LANES * LANES),
+        acc_(NSUMS * w_ * w_, 0.0),
+        val_(BLOCK * w_, 0.0),
+        sq_(BLOCK * w_, 0.0),
+        on_(BLOCK * w_, 0.0),
+        days_(BLOCK * w_),
+        ndays_(w_, 0) {}
 
-  void set(int site, double v) { day_[static_cast<std::size_t>(site - 1)] = v; }
-
-  // Adds the buffered day and marks every site missing again.
-  void add_day() {
-    present_.clear();
-    for (int i = 0; i < n_; ++i)
-      if (day_[static_cast<std::size_t>(i)] > PRESENT) present_.push_back(i);
-    const std::size_t m = present_.size();
-    for (std::size_t a = 0; a < m; ++a) {
-      const int i = present_[a];
-      const double vi = day_[static_cast<std::size_t>(i)];
-      Pair& d = pair_[at(i, i)];
-      d.cross += vi * vi;
-      d.cnt += 1.0;
-      d.sum_i += vi;
-      d.sq_i += vi * vi;
-      for (std::size_t b = a + 1; b < m; ++b) {
-        const int j = present_[b];
-        const double vj = day_[static_cast<std::size_t>(j)];
-        Pair& p = pair_[at(i, j)];
-        p.cross += vi * vj;
-        p.cnt += 1.0;
-        p.sum_i += vi;
-        p.sq_i += vi * vi;
-        p.sum_j += vj;
-        p.sq_j += vj * vj;
-      }
+  void set(int site, double v) {
+    const std::size_t k = row_ * w_ + static_cast<std::size_t>(site - 1);
+    if (on_[k] == 0.0) {
+      const auto i = static_cast<std::size_t>(site - 1);
+      days_[i * BLOCK + ndays_[i]++] = static_cast<std::uint16_t>(row_);
     }
-    for (int i : present_) day_[static_cast<std::size_t>(i)] = MISSING_VALUE;
+    val_[k] = v;
+    sq_[k] = v * v;
+    on_[k] = 1.0;
   }
 
-  // The statistic of pair i <= j (1-based) and its count.
+  // Ends the current day.
+  void add_day() {
+    if (++row_ == BLOCK) flush();
+  }
+
+  // The statistic of pair i <= j (1-based) and its count; after finish().
   void result(int i, int j, int deptyp, double& stat, double& count) const {
-    const Pair& p = pair_[at(i - 1, j - 1)];
-    count = p.cnt;
+    const std::size_t k = static_cast<std::size_t>(i - 1) * w_ + static_cast<std::size_t>(j - 1);
+    auto sum = [&](int which) { return acc_[static_cast<std::size_t>(which) * w_ * w_ + k]; };
+    count = sum(CNT);
     if (count <= 0.0) {
       stat = CORMIS;
       return;
     }
-    const double mean_product = p.cross / count;
+    const double mean_product = sum(CROSS) / count;
     if (deptyp == DEP_MEANPRODUCT) {
       stat = mean_product;
       return;
     }
-    const double si = p.sum_i, qi = p.sq_i;
-    const double sj = i == j ? si : p.sum_j, qj = i == j ? qi : p.sq_j;
+    const double si = sum(SUM_I), qi = sum(SQ_I);
+    const double sj = i == j ? si : sum(SUM_J), qj = i == j ? qi : sum(SQ_J);
     const double mi = si / count, mj = sj / count;
     const double cov = mean_product - mi * mj;
     if (deptyp == DEP_COVARIANCE) {
@@ -141,22 +146,70 @@ class PairSums {
     else stat = cov / std::sqrt(vi * vj);
   }
 
- private:
-  struct Pair {
-    double cross = 0.0, cnt = 0.0, sum_i = 0.0, sq_i = 0.0, sum_j = 0.0, sq_j = 0.0;
-  };
-  // The pairs i <= j, row by row.
-  std::size_t size() const { return static_cast<std::size_t>(n_) * static_cast<std::size_t>(n_ + 1) / 2; }
-  std::size_t at(int i, int j) const {
-    const auto a = static_cast<std::size_t>(i), b = static_cast<std::size_t>(j), n = static_cast<std::size_t>(n_);
-    return a * n - a * (a - 1) / 2 + (b - a);
+  // Adds the days of a partly filled block.
+  void finish() {
+    if (row_ > 0) flush();
   }
-  void clear_day() { std::fill(day_.begin(), day_.end(), MISSING_VALUE); }
+
+ private:
+  static constexpr std::size_t LANES = 8, BLOCK = 128;
+  enum { CROSS, CNT, SUM_I, SQ_I, SUM_J, SQ_J, NSUMS };
+
+  // Eight lanes of doubles; GCC and Clang split them into what the machine has.
+  typedef double Lanes __attribute__((vector_size(LANES * sizeof(double))));
+
+  BLOCK_LOOPS void flush() {
+    const std::size_t w = w_, ww = w_ * w_, rows = row_;
+    const double* val = val_.data();
+    const double* sq = sq_.data();
+    const double* on = on_.data();
+    double* acc = acc_.data();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n_); ++i)
+      for (std::size_t j0 = i / LANES * LANES; j0 < w; j0 += LANES) {
+        double* out = acc + i * w + j0;
+        Lanes cross, cnt, sum_i, sq_i, sum_j, sq_j;
+        std::memcpy(&cross, out + CROSS * ww, sizeof cross);
+        std::memcpy(&cnt, out + CNT * ww, sizeof cnt);
+        std::memcpy(&sum_i, out + SUM_I * ww, sizeof sum_i);
+        std::memcpy(&sq_i, out + SQ_I * ww, sizeof sq_i);
+        std::memcpy(&sum_j, out + SUM_J * ww, sizeof sum_j);
+        std::memcpy(&sq_j, out + SQ_J * ww, sizeof sq_j);
+        const std::uint16_t* days = days_.data() + i * BLOCK;
+        for (std::size_t t = 0; t < ndays_[i]; ++t) {
+          const std::size_t k = days[t] * w;
+          const double vi = val[k + i], qi = sq[k + i];
+          Lanes vj, qj, mj;
+          std::memcpy(&vj, val + k + j0, sizeof vj);
+          std::memcpy(&qj, sq + k + j0, sizeof qj);
+          std::memcpy(&mj, on + k + j0, sizeof mj);
+          cross += vi * vj;
+          cnt += mj;
+          sum_i += vi * mj;
+          sq_i += qi * mj;
+          sum_j += vj;
+          sq_j += qj;
+        }
+        std::memcpy(out + CROSS * ww, &cross, sizeof cross);
+        std::memcpy(out + CNT * ww, &cnt, sizeof cnt);
+        std::memcpy(out + SUM_I * ww, &sum_i, sizeof sum_i);
+        std::memcpy(out + SQ_I * ww, &sq_i, sizeof sq_i);
+        std::memcpy(out + SUM_J * ww, &sum_j, sizeof sum_j);
+        std::memcpy(out + SQ_J * ww, &sq_j, sizeof sq_j);
+      }
+    std::fill(ndays_.begin(), ndays_.end(), 0);
+    std::fill(val_.begin(), val_.begin() + static_cast<std::ptrdiff_t>(rows * w), 0.0);
+    std::fill(sq_.begin(), sq_.begin() + static_cast<std::ptrdiff_t>(rows * w), 0.0);
+    std::fill(on_.begin(), on_.begin() + static_cast<std::ptrdiff_t>(rows * w), 0.0);
+    row_ = 0;
+  }
 
   int n_;
-  std::vector<Pair> pair_;
-  std::vector<double> day_;
-  std::vector<int> present_;
+  std::size_t w_;  // sites rounded up to whole vectors
+  std::vector<double> acc_;  // NSUMS matrices w x w; pair i <= j at i w + j
+  std::vector<double> val_, sq_, on_;  // the block's days, BLOCK rows of w sites
+  std::vector<std::uint16_t> days_;    // per site, the rows of the block where it has a value
+  std::vector<std::size_t> ndays_;     // and their number
+  std::size_t row_ = 0;
 };
 
 }  // namespace
@@ -210,6 +263,7 @@ void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int
     if (std::isfinite(v)) sums.set(r.site, v);
   }
   if (date != -1) sums.add_day();
+  sums.finish();
 
   bool cached = true;
   for (int i = 1; i <= nsites; ++i)

@@ -19,30 +19,40 @@ constexpr double TAIL_TOL = 1e-9;
 constexpr int MAXDEPTH = 30;       // halvings of a panel
 
 // exp(x) for x <= 0 in plain arithmetic that the compiler can put on vector
-// registers: x = n ln 2 + f with |f| <= ln 2 / 2, exp(f) by its Taylor polynomial
-// of degree 9 (relative error below 7e-12, far below what the sums need), times
-// 2^n. Below -708 the result is taken as 0, which no sum of these terms can tell
-// from the true value.
-inline double exp_nonpositive(double x) {
+// registers: x = n ln 2 + f with |f| <= ln 2 / 2, reduced in double precision (the
+// exponent itself is a difference of large terms near r = 1), then exp(f) by its
+// Taylor polynomial of degree 7 in single precision, on twice the lanes of double,
+// times 2^n. Each term is then right to about 1e-7 relative (truncation 5e-9, the
+// rest rounding that is independent from day to day), so a sum over the days is
+// right to about 1e-7 / sqrt(days) relative: well below the 1e-9 per day to which
+// the panels are fitted (the roots move by less than 1e-9 from those of double
+// precision terms). Below -87 the argument is taken as -87: 2^-126, the smallest
+// normal single, which no sum of these terms can tell from 0.
+constexpr double EXP_FLOOR = -87.0;
+
+// The reduction, in double precision: f and n.
+inline void exp_reduce(double x, float& f, std::uint32_t& n) {
   constexpr double LOG2E = 1.4426950408889634074;
-  constexpr double LN2HI = 6.93147180369123816490e-01, LN2LO = 1.90821492927058770002e-10;
+  constexpr double LN2 = 6.93147180559945309417e-01;
   constexpr double SHIFT = 6755399441055744.0;  // 1.5 * 2^52: rounds to an integer in the low bits
-  const double xc = std::max(x, -708.0);
+  const double xc = std::max(x, EXP_FLOOR);
   const double kd = xc * LOG2E + SHIFT;
-  const double n = kd - SHIFT;
-  const double f = (xc - n * LN2HI) - n * LN2LO;
-  double p = 1.0 / 362880.0;
-  p = p * f + 1.0 / 40320.0;
-  p = p * f + 1.0 / 5040.0;
-  p = p * f + 1.0 / 720.0;
-  p = p * f + 1.0 / 120.0;
-  p = p * f + 1.0 / 24.0;
-  p = p * f + 1.0 / 6.0;
-  p = p * f + 0.5;
-  p = p * f + 1.0;
-  p = p * f + 1.0;
-  const std::uint64_t bits = (std::bit_cast<std::uint64_t>(kd) << 52) + (std::uint64_t{1023} << 52);
-  return x < -708.0 ? 0.0 : p * std::bit_cast<double>(bits);
+  const double nd = kd - SHIFT;
+  f = static_cast<float>(xc - nd * LN2);
+  n = static_cast<std::uint32_t>(static_cast<std::int32_t>(nd));
+}
+
+// exp(f) 2^n in single precision.
+inline float exp_scaled(float f, std::uint32_t n) {
+  float p = 1.0f / 5040.0f;
+  p = p * f + 1.0f / 720.0f;
+  p = p * f + 1.0f / 120.0f;
+  p = p * f + 1.0f / 24.0f;
+  p = p * f + 1.0f / 6.0f;
+  p = p * f + 0.5f;
+  p = p * f + 1.0f;
+  p = p * f + 1.0f;
+  return p * std::bit_cast<float>((n << 23) + (std::uint32_t{127} << 23));
 }
 
 }  // namespace
@@ -58,18 +68,23 @@ inline double exp_nonpositive(double x) {
 // Sum over the days of exp(alpha (h^2 + k^2) + beta h k): the work of the whole
 // estimate. Lanes are summed separately and then in a fixed order, so the sum is
 // the same whatever the vector width.
-DAY_LOOPS double LatentRoot::sum_exp(double alpha, double beta) const {
-  constexpr int LANES = 8;
-  const std::size_t m = hk2_.size();
+DAY_LOOPS double LatentRoot::sum_exp(double alpha, double beta, std::size_t m) const {
+  constexpr int LANES = 16;
   const double* a = hk2_.data();
   const double* b = hk_.data();
   double acc[LANES] = {};
+  auto term = [&](std::size_t d) {
+    float f;
+    std::uint32_t n;
+    exp_reduce(alpha * a[d] + beta * b[d], f, n);
+    return static_cast<double>(exp_scaled(f, n));
+  };
   std::size_t d = 0;
   for (; d + LANES <= m; d += LANES)
-    for (int l = 0; l < LANES; ++l) acc[l] += exp_nonpositive(alpha * a[d + l] + beta * b[d + l]);
-  for (int l = 0; d < m; ++d, ++l) acc[l] += exp_nonpositive(alpha * a[d] + beta * b[d]);
+    for (int l = 0; l < LANES; ++l) acc[l] += term(d + static_cast<std::size_t>(l));
+  for (int l = 0; d < m; ++d, ++l) acc[l] += term(d);
   double s = 0.0;
-  for (double v : acc) s += v;
+  for (double w : acc) s += w;
   return s;
 }
 
@@ -113,7 +128,7 @@ DAY_LOOPS void LatentRoot::set_days(const double* pi, const double* zi, const do
 // density of (X, -Y).
 double LatentRoot::density(double u, double sign) const {
   const double s = std::sin(u), c2 = std::cos(u) * std::cos(u);
-  return sum_exp(-0.5 / c2, sign * s / c2) / (2.0 * std::numbers::pi);
+  return sum_exp(-0.5 / c2, sign * s / c2, hk2_.size()) / (2.0 * std::numbers::pi);
 }
 
 void LatentRoot::fit_panel(double a, double b, double sign, Panel& p) {
@@ -205,7 +220,13 @@ bool LatentRoot::solve(double joint, double& r) {
   // Panels in u = asin(t) from 0 outwards until they hold the target. The first
   // ends a little beyond the root of the first-order estimate target = E(0) u, so
   // that a weakly dependent pair does not interpolate E far beyond its root.
-  const double guess = 1.5 * target / density(0.0, sign) + 0.05;
+  // E(0) for it from the first eighth of the days (years of every season) is
+  // close enough, at an eighth of a sweep.
+  const std::size_t part = hk2_.size() / 8;
+  const double e0 = part >= 512 ? sum_exp(-0.5, 0.0, part) * static_cast<double>(hk2_.size()) /
+                                      (static_cast<double>(part) * 2.0 * std::numbers::pi)
+                                : density(0.0, sign);
+  const double guess = 1.5 * target / e0 + 0.05;
   const double first = guess < 0.6 ? guess : std::asin(0.85);
   const double EDGES[] = {0.0, first, std::asin(0.85), std::asin(0.95), std::asin(0.99), std::asin(0.999),
                           std::numbers::pi / 2};

@@ -38,7 +38,8 @@ class LatentRoot {
     std::vector<double> c;
   };
   void fit_panel(double a, double b, double sign, Panel& p);
-  double sum_exp(double alpha, double beta) const;
+  // Over the first m days.
+  double sum_exp(double alpha, double beta, std::size_t m) const;
   // E(u) for the pair (X, sign Y).
   double density(double u, double sign) const;
   void cover(double a, double b, double sign, int depth, std::vector<Panel>& out);

@@ -20,22 +20,23 @@ using namespace rg;
 
 namespace {
 
-// A synthetic fitted-value store of 6 sites over 80 days: sites 1-3 on most days,
-// site 4 on odd and site 5 on even days only (never together), site 6 with a
-// constant response on the days it reports. Records in date order, then site order.
+// A synthetic fitted-value store of 11 sites over 300 days (more than one vector of
+// sites and more than two blocks of days): sites 1-3 and 7-11 on most days, site 4
+// on odd and site 5 on even days only (never together), site 6 with a constant
+// response on the days it reports. Records in date order, then site order.
 struct Synthetic {
   std::vector<FittedRecord> recs;
-  int nsites = 6;
+  int nsites = 11;
 };
 
 Synthetic make_store(int model) {
   Synthetic s;
   std::mt19937 gen(5);
   std::uniform_real_distribution<double> u(0.0, 1.0);
-  for (int day = 1; day <= 80; ++day) {
+  for (int day = 1; day <= 300; ++day) {
     const double common = u(gen);
     for (int site = 1; site <= s.nsites; ++site) {
-      if (site <= 3 && u(gen) < 0.1) continue;
+      if ((site <= 3 || site >= 7) && u(gen) < 0.1) continue;
       if (site == 4 && day % 2 == 0) continue;
       if (site == 5 && day % 2 == 1) continue;
       if (site == 6 && day % 3 == 0) continue;

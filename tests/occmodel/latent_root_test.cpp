@@ -125,22 +125,29 @@ TEST(LatentRoot, PlainOrthantProbabilityMatchesR) {
 // Pairs from independent to almost completely dependent, of either sign, with
 // probabilities of wet and dry climates, missing days and days of probability 0 or
 // 1: the root of the observed (whole) number of joint wet days within 1e-6 of the
-// plain root.
+// plain root. The long pairs' probabilities drift over the years (drift > 0 rising,
+// < 0 falling), so that the first years do not stand for the whole.
 TEST(LatentRoot, ReachesTheExactRootOfTheObservedJointDays) {
   struct Case {
     double r, plo, phi;
+    int ndays = 800;
+    double drift = 0.0;
   };
-  const Case cases[] = {{0.0, 0.15, 0.65}, {0.3, 0.15, 0.65}, {0.7, 0.005, 0.3},  {0.93, 0.15, 0.65},
-                        {0.98, 0.5, 0.99}, {0.995, 0.2, 0.4}, {-0.3, 0.15, 0.65}, {-0.9, 0.3, 0.6}};
+  const Case cases[] = {{0.0, 0.15, 0.65},       {0.3, 0.15, 0.65},        {0.7, 0.005, 0.3},
+                        {0.93, 0.15, 0.65},      {0.98, 0.5, 0.99},        {0.995, 0.2, 0.4},
+                        {-0.3, 0.15, 0.65},      {-0.9, 0.3, 0.6},         {0.2, 0.05, 0.5, 6000, 0.8},
+                        {0.2, 0.05, 0.5, 6000, -0.8}, {0.6, 0.1, 0.5, 6000, -0.8}};
   for (const Case& c : cases) {
-    SCOPED_TRACE("r " + std::to_string(c.r));
+    SCOPED_TRACE("r " + std::to_string(c.r) + " drift " + std::to_string(c.drift));
     std::mt19937 gen(static_cast<unsigned>(1000 * c.r + 7));
     std::uniform_real_distribution<double> u(c.plo, c.phi);
     Days days;
-    for (int d = 0; d < 800; ++d) {
-      if (d % 97 == 0) days.add(-1.0, u(gen));
-      else if (d % 89 == 0) days.add(u(gen), d % 2 ? 0.0 : 1.0);
-      else days.add(u(gen), u(gen));
+    for (int d = 0; d < c.ndays; ++d) {
+      const double at = static_cast<double>(d) / c.ndays;
+      const double f = c.drift >= 0.0 ? 1.0 - c.drift * (1.0 - at) : 1.0 + c.drift * at;
+      if (d % 97 == 0) days.add(-1.0, f * u(gen));
+      else if (d % 89 == 0) days.add(f * u(gen), d % 2 ? 0.0 : 1.0);
+      else days.add(f * u(gen), f * u(gen));
     }
     const double joint = std::round(days.expected(c.r));
     LatentRoot lr;
