@@ -194,6 +194,7 @@ TEST(Corlat, IncompatibleIndependentAndDisjointPairs) {
     for (const auto& r : recs) write_fitted(channels().store(ch), ++n, r);
     filchk("cor_logi.dat", 67, STFLAG_OUTPUT);
     corlat(ch, n, sites, model, 67, "logistic.def", MAXSIT, 2);
+    channels().close_all();
   });
   ASSERT_FALSE(out.ended) << out.output;
   EXPECT_NE(out.output.find("          --- Sites S001 and S002 ---\n\n****WARNING**** Observed joint occurrence "
