@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "console.hpp"
+#include "csv_table.hpp"
 #include "sim_files.hpp"
 
 namespace rg {
@@ -27,6 +28,10 @@ void append_int(std::string& s, long v, int width = 0) {
 void export_daily(const std::string& daily_path, const std::string& sites_path) {
   std::vector<std::string> codes = site_codes(*read_sites(sites_path));
   DailyDatReader in(daily_path, codes);
+  // A code may hold a comma or a quote (the site file allows any characters): such
+  // a field goes in quotes.
+  std::vector<std::string> fields;
+  for (const auto& c : codes) fields.push_back(csv_field(c));
   Console& con = console();
   con.line("realisation,date,code,value_mm,observed");
   DailyDatRecord r;
@@ -42,7 +47,7 @@ void export_daily(const std::string& daily_path, const std::string& sites_path) 
     append_int(head, r.day, 2);
     head += ',';
     for (std::size_t s = 0; s < codes.size(); ++s) {
-      row.assign(head).append(codes[s]).append(",");
+      row.assign(head).append(fields[s]).append(",");
       append_fixed(row, r.value[s], 2);
       row += r.flag[s] == 0 ? ",1" : ",0";
       con.line(row);
