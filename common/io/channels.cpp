@@ -91,7 +91,7 @@ void Channels::close(int ch) {
 
 void Channels::check_written(int ch) {
   auto it = table_.find(ch);
-  if (it != table_.end() && it->second.out && !it->second.out->good()) fail_output(it->second.name, *it->second.out);
+  if (it != table_.end() && it->second.out && !it->second.out->good()) close(ch);  // reports the failure
 }
 
 void Channels::flush_all() {
