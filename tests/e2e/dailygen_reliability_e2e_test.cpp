@@ -43,20 +43,6 @@ std::string answers(const std::string& start, const std::string& end, int nreal)
   return "y\ny\ny\n\n\n\n\n" + start + "\n" + end + "\n" + std::to_string(nreal) + "\n3\n0\n0\n4711\n";
 }
 
-// Runs a shell script in the current directory with the program's console in
-// out.test and its status in rc.test.
-Outcome run_script(const std::string& script) {
-  std::ofstream("script.sh.test") << script;
-  std::system("sh script.sh.test");
-  Outcome r;
-  r.ended = true;
-  std::ifstream rc("rc.test");
-  if (!(rc >> r.status)) r.status = -1;
-  r.output = slurp("out.test");
-  for (const char* f : {"script.sh.test", "rc.test", "out.test", "in.test"}) fs::remove(f);
-  return r;
-}
-
 std::string dailygen() { return std::string(RAINGLM_BIN_DIR) + "/dailygen/dailygen"; }
 
 }  // namespace

@@ -25,19 +25,6 @@ std::string slurp(const std::string& f) {
 
 std::string bin(const std::string& program) { return std::string(RAINGLM_BIN_DIR) + "/" + program; }
 
-// Runs a shell script in the current directory; returns the status it writes to rc.
-Outcome run_script(const std::string& script) {
-  std::ofstream("script.sh.test") << script;
-  std::system("sh script.sh.test");
-  Outcome r;
-  r.ended = true;
-  std::ifstream rc("rc.test");
-  if (!(rc >> r.status)) r.status = -1;
-  r.output = slurp("out.test");
-  for (const char* f : {"script.sh.test", "rc.test", "out.test"}) fs::remove(f);
-  return r;
-}
-
 // Names in the directory that look like an output's temporary file.
 std::vector<std::string> leftovers() {
   std::vector<std::string> out;

@@ -3,7 +3,6 @@
 // dates, a full disk. Each outcome is checked against the whole expected output.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -100,13 +99,12 @@ TEST(RaincsvTables, ImportOnAFullDiskNamesTheFileAndWhy) {
   fs::create_directory("out");
   dir.write("out/gaugvals.dat", "OLD");
   const std::string program = std::string(RAINGLM_BIN_DIR) + "/raincsv/raincsv";
-  std::ofstream("run.sh") << "{ sh -c \"trap '' XFSZ; ulimit -f 256; exec " << program
-                          << " import --sites stations.csv --daily daily.csv --out out\"; echo $? > rc; } > out.txt 2>&1\n";
-  std::system("sh run.sh");
-  EXPECT_EQ(dir.read("rc"), "1\n");
-  EXPECT_NE(dir.read("out.txt").find("****ERROR**** File out/gaugvals.dat could not be written completely: File too large."),
+  Outcome r = run_script("{ sh -c \"trap '' XFSZ; ulimit -f 256; exec " + program +
+                         " import --sites stations.csv --daily daily.csv --out out\"; echo $? > rc.test; } > out.test 2>&1\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("****ERROR**** File out/gaugvals.dat could not be written completely: File too large."),
             std::string::npos)
-      << dir.read("out.txt");
+      << r.output;
   EXPECT_EQ(dir.read("out/gaugvals.dat"), "OLD");
   EXPECT_EQ(std::distance(fs::directory_iterator("out"), fs::directory_iterator{}), 1);
 }
