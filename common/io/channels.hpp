@@ -42,9 +42,9 @@ class Channels {
   void check_written(int ch);
   void flush_all();
   // Closes every channel at the end of the run. With commit, the output files (open
-  // or closed earlier) take their names, but only when every one of them is complete; otherwise (or
-  // without commit) they are all dropped and the earlier files stay. Returns one
-  // message per output that failed.
+  // or closed earlier) take their names, but only when every one of them is
+  // complete; otherwise (or without commit) they are all dropped and the earlier
+  // files stay. Returns one message per output that failed.
   std::vector<std::string> close_all(bool commit = true);
   // Drops every open output file, keeping the earlier files of those names (the user
   // stopped the run before it produced anything).
