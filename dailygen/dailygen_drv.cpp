@@ -121,10 +121,19 @@ void ask_period(Options& o) {
   }
 }
 
+// The realisation number has 3 columns in daily.dat and monthly.dat; more
+// realisations are run as blocks side by side, each a run of its own.
+constexpr int MAXREAL = 999;
+
 int ask_realisations() {
   for (;;) {
     say("Now input number of simulations/realisations:");
-    if (auto v = free_int(reply())) return *v;
+    auto v = free_int(reply());
+    if (!v) continue;
+    if (*v <= MAXREAL) return *v;
+    say("****ERROR**** At most 999 realisations fit the output files. Run more as blocks");
+    say("side by side, each with its own seed (scripts/sim_blocks.sh), and join them");
+    say("with scripts/sim_merge.sh. Try again.");
   }
 }
 
@@ -346,6 +355,7 @@ void dailygen_run() {
   if (occ.spmod >= 1 && occ.spmod <= 19) build_matrix(occ, OCC_FILE, "cor_logi.dat", CH_OCCCOR, cormat1, sites1);
   build_matrix(amt, AMT_FILE, "cor_gamm.dat", CH_AMTCOR, cormat2, sites2);
   Array1<double> mtrans(1, MAXSIT, 0.0);
+  nuchk(amt.nu, AMT_FILE);
   anset(mtrans, cormat2, amt.nu, nsites, MAXSIT);
   const int mxlag = std::max(occ.mxlag, amt.mxlag);
   occ.mxlag = mxlag;
@@ -415,6 +425,7 @@ void dailygen_run() {
           if (o.summaries())
             for (int i = 1; i <= nsites; ++i) monthly(i, mon) += day.rain(i);
           if (write_days) daily.line(record.format(r, y, mon, d, day.rain, day.flags));
+          ch.check_written(CH_DAILY);  // a full disk stops the run at once
           if (soft)
             for (int i = 1; i <= nsites; ++i)
               if (day.rain(i) > 0.0) day.rain(i) -= thr.postiv;
@@ -424,6 +435,7 @@ void dailygen_run() {
       }
       if (o.summaries())
         outsum(summary, r, y, annual, monthly, nsites, sites1.region, whichregs, nreg, MAXSIT);
+      ch.check_written(CH_MONTHLY);
     }
     ch.input(CH_DATA).rewind();
   }

@@ -109,6 +109,18 @@ void glbchk(const Model& occ, const Model& amt, const std::string& occfile, cons
   end_run(1);
 }
 
+void nuchk(double nu, const std::string& amtfile) {
+  // A coefficient of variation of amounts from 1000 down to 1/1000; the moments are
+  // solved to full accuracy well beyond both ends.
+  constexpr double NU_MIN = 1.0e-6, NU_MAX = 1.0e6;
+  if (nu >= NU_MIN && nu <= NU_MAX) return;
+  Console& con = console();
+  con.blank();
+  con.line("****ERROR**** The dispersion parameter in file " + fmt_a(amtfile, 12) + " is " + value_text(nu) + ",");
+  con.line("out of range: the simulation needs a gamma shape from 1E-06 to 1E+06.");
+  end_run(1);
+}
+
 void anset(Array1<double>& m, Matrix& cormat2, double nu, int nsites, int site_capacity) {
   if (site_capacity != MAXSIT || nsites > site_capacity || cormat2.rows() < nsites) prgerr("ANSET", "dailygen", 1);
   double m0 = 0.0, v = 0.0;

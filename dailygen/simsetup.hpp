@@ -31,6 +31,10 @@ void chksit(const SiteTable& sites, int nreg, int channel);
 // the same order, values within 1E-6).
 void glbchk(const Model& occ, const Model& amt, const std::string& occfile, const std::string& amtfile);
 
+// Stops the run unless the amount model's dispersion parameter (the gamma shape) lies
+// in the range within which the moments of transformed amounts can be solved for.
+void nuchk(double nu, const std::string& amtfile);
+
 // Turns the amount model's correlation matrix cormat2 (1..nsites) into the covariance
 // of transformed amounts (Y/mu)^(1/3) for shape nu, and fills their mean m.
 void anset(Array1<double>& m, Matrix& cormat2, double nu, int nsites, int site_capacity);

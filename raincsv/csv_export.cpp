@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "console.hpp"
+#include "csv_table.hpp"
 #include "sim_files.hpp"
 #include "station_map.hpp"
 
@@ -30,12 +31,13 @@ void export_daily(const std::string& daily_path, const std::string& sites_path) 
   std::vector<std::string> codes = site_codes(*read_sites(sites_path));
   // Gauges imported from an archive also carry their archive identifiers.
   const auto map = read_station_map(std::filesystem::path(sites_path).parent_path());
-  std::vector<std::string> ids(codes.size());
-  if (!map.empty()) {
-    ids = mapped_ids(map, codes);
-    for (auto& id : ids) id = std::string(1, ',').append(id);
-  }
+  const std::vector<std::string> ids = map.empty() ? std::vector<std::string>{} : mapped_ids(map, codes);
   DailyDatReader in(daily_path, codes);
+  // A code may hold a comma or a quote (the site file allows any characters): such
+  // a field goes in quotes.
+  std::vector<std::string> fields;
+  for (std::size_t s = 0; s < codes.size(); ++s)
+    fields.push_back(csv_field(codes[s]) + (ids.empty() ? "" : "," + csv_field(ids[s])));
   Console& con = console();
   con.line(map.empty() ? "realisation,date,code,value_mm,observed" : "realisation,date,code,ghcn_id,value_mm,observed");
   DailyDatRecord r;
@@ -51,7 +53,7 @@ void export_daily(const std::string& daily_path, const std::string& sites_path) 
     append_int(head, r.day, 2);
     head += ',';
     for (std::size_t s = 0; s < codes.size(); ++s) {
-      row.assign(head).append(codes[s]).append(ids[s]).append(",");
+      row.assign(head).append(fields[s]).append(",");
       append_fixed(row, r.value[s], 2);
       row += r.flag[s] == 0 ? ",1" : ",0";
       con.line(row);

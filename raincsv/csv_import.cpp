@@ -32,6 +32,18 @@ bool has_control(std::string_view s) {
   return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
+// Refuses text longer than its fixed-column field. The fields count bytes, and a
+// character outside ASCII takes two to four of them in UTF-8, so such text is
+// measured in bytes, not in the characters the user sees.
+void check_width(const std::string& where, std::string_view what, std::string_view text, std::size_t width) {
+  if (text.size() <= width) return;
+  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) csv_fail(where + std::string(what) + " is longer than " + std::to_string(width) + " characters.");
+  csv_fail(where + std::string(what) + " is longer than " + std::to_string(width) + " bytes (" +
+           std::to_string(text.size()) + " bytes in UTF-8, where a character outside ASCII takes 2 to 4; the " +
+           "fields of the suite's files count bytes).");
+}
+
 int find_either(const CsvTable& t, const char* a, const char* b) {
   int c = t.column(a);
   return c >= 0 ? c : t.column(b);
@@ -71,23 +83,26 @@ Network read_stations(const ImportOptions& opt) {
   }
 
   // Attribute columns: X and Y first, then every other column whose values are all
-  // numbers, in table order.
+  // numbers, in table order. A column of numbers with empty cells is left out too
+  // (every gauge needs every attribute), and listed with the line of its first gap.
   std::vector<int> attr_cols{c_x, c_y};
   for (int c = 0; c < static_cast<int>(t.header().size()); ++c) {
     if (c == c_code || c == c_name || c == c_x || c == c_y || c == c_region) continue;
-    bool numeric = std::all_of(rows.begin(), rows.end(), [&](const auto& r) {
-      return trim(r[c]).empty() || csv_number(r[c]).has_value();
-    });
-    bool any = std::any_of(rows.begin(), rows.end(), [&](const auto& r) { return !trim(r[c]).empty(); });
-    if (numeric && any) attr_cols.push_back(c);
-    else net.ignored.push_back(t.header()[c]);
+    bool numeric = true;
+    std::size_t gap = rows.size();
+    for (std::size_t r = 0; r < rows.size() && numeric; ++r) {
+      if (trim(rows[r][c]).empty()) gap = std::min(gap, r);
+      else numeric = csv_number(rows[r][c]).has_value();
+    }
+    if (!numeric) net.ignored.push_back(t.header()[c]);
+    else if (gap < rows.size()) net.gaps.push_back(t.header()[c] + " (line " + std::to_string(lines[gap]) + ")");
+    else attr_cols.push_back(c);
   }
   if (static_cast<int>(attr_cols.size()) > MAXDATAATT)
     csv_fail("File " + t.path() + " has " + std::to_string(attr_cols.size()) +
              " attribute columns; siteinfo.def holds at most " + std::to_string(MAXDATAATT) + ".");
   for (int c : attr_cols) {
-    if (t.header()[c].size() > NAME_WIDTH)
-      csv_fail("File " + t.path() + ": column name " + t.header()[c] + " is longer than 70 characters.");
+    check_width("File " + t.path() + ": ", "column name " + t.header()[c], t.header()[c], NAME_WIDTH);
     net.attr_names.push_back(t.header()[c]);
   }
   if (rows.size() > static_cast<std::size_t>(MAXSIT))
@@ -103,18 +118,19 @@ Network read_stations(const ImportOptions& opt) {
     s.line = lines[r];
     std::string_view code = trim(row[c_code]);
     if (code.empty()) csv_fail(where + t.header()[c_code] + ": no gauge code.");
-    if (code.size() > CODE_WIDTH)
-      csv_fail(where + t.header()[c_code] + ": gauge code \"" + std::string(code) + "\" is longer than 4 characters.");
+    check_width(where + t.header()[c_code] + ": ", "gauge code \"" + std::string(code) + "\"", code, CODE_WIDTH);
     if (has_control(code)) csv_fail(where + t.header()[c_code] + ": gauge code holds a control character.");
     s.code = std::string(code);
     if (auto [it, fresh] = seen.emplace(s.code, s.line); !fresh)
       csv_fail("File " + t.path() + ": gauge code " + s.code + " is listed twice (lines " +
                std::to_string(it->second) + " and " + std::to_string(s.line) + ").");
     s.name = std::string(trim(row[c_name]));
-    if (s.name.size() > NAME_WIDTH) csv_fail(where + t.header()[c_name] + ": name is longer than 70 characters.");
+    check_width(where + t.header()[c_name] + ": ", "name", s.name, NAME_WIDTH);
     if (has_control(s.name)) csv_fail(where + t.header()[c_name] + ": name holds a line break or control character.");
     for (int c : attr_cols) {
       auto v = csv_number(row[c]);
+      if (!v && trim(row[c]).empty())
+        csv_fail(where + t.header()[c] + ": no value (every gauge needs its co-ordinates).");
       if (!v) csv_fail(where + t.header()[c] + ": \"" + std::string(trim(row[c])) + "\" is not a number.");
       int d = attribute_decimals(*v);
       if (d < 0) csv_fail(where + t.header()[c] + ": " + std::string(trim(row[c])) +
@@ -127,8 +143,7 @@ Network read_stations(const ImportOptions& opt) {
       if (!region.empty()) {
         auto it = std::find(net.regions.begin(), net.regions.end(), region);
         if (it == net.regions.end()) {
-          if (region.size() > REGION_NAME_WIDTH)
-            csv_fail(where + t.header()[c_region] + ": subarea name is longer than 60 characters.");
+          check_width(where + t.header()[c_region] + ": ", "subarea name", region, REGION_NAME_WIDTH);
           if (has_control(region)) csv_fail(where + t.header()[c_region] + ": subarea name holds a control character.");
           if (static_cast<int>(net.regions.size()) == MAXREGION)
             csv_fail("File " + t.path() + " names more than " + std::to_string(MAXREGION) + " subareas.");
@@ -202,7 +217,8 @@ std::vector<DayValue> read_daily(const ImportOptions& opt, Network& net, DailyCo
           csv_fail(t.where(cols[k]) + "\"" + std::string(trim(f[cols[k]])) + "\" is not a whole number.");
         *out[k] = static_cast<int>(*v);
       }
-      date_col = c_day;
+      // An impossible date is reported against the field that makes it so.
+      date_col = year < 1 || year > 9999 ? c_year : month < 1 || month > 12 ? c_month : c_day;
     }
     if (year > 9999 || !is_calendar_date(year, month, day))
       csv_fail(t.where(date_col) + "there is no date " + std::to_string(year) + "-" + std::to_string(month) + "-" +
@@ -338,6 +354,7 @@ void csv_import(const ImportOptions& opt) {
   con.line(" Gauges: " + std::to_string(net.stations.size()) + " from " + opt.stations + "; attributes: " +
            joined(net.attr_names) + (net.regions.empty() ? "" : "; subareas: " + std::to_string(net.regions.size())));
   if (!net.ignored.empty()) con.line(" Columns not used (not numeric): " + joined(net.ignored));
+  if (!net.gaps.empty()) con.line(" Columns not used (a gauge has no value): " + joined(net.gaps));
 
   DailyCounts n;
   std::vector<std::string> unused;

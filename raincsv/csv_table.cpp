@@ -115,9 +115,15 @@ std::string CsvTable::where(int column) const {
 
 // Quoted fields are unquoted in place: the unquoted text is never longer than the
 // quoted one, so it fits where the quoted text was (the bytes are then no longer
-// the file's, so a row is parsed only once).
+// the file's, so a row is parsed only once). Lines end with LF, CRLF or a lone CR.
 bool CsvTable::parse_row(std::vector<std::string_view>& fields) {
   const std::size_t n = data_.size();
+  auto line_end = [&](std::size_t p) { return data_[p] == '\n' || data_[p] == '\r'; };
+  // Steps over the line end at p (CRLF counts once) and returns what follows it.
+  auto past_line_end = [&](std::size_t p) {
+    ++line_;
+    return data_[p] == '\r' && p + 1 < n && data_[p + 1] == '\n' ? p + 2 : p + 1;
+  };
   for (;;) {
     fields.clear();
     if (pos_ >= n) return false;
@@ -142,32 +148,27 @@ bool CsvTable::parse_row(std::vector<std::string_view>& fields) {
             ++r;
             break;
           }
-          if (c == '\n') ++line_;
+          // A line break inside the field is kept as it is and counted once.
+          if (c == '\n' || (c == '\r' && !(r + 1 < n && data_[r + 1] == '\n'))) ++line_;
           data_[w++] = c;
           ++r;
         }
         fields.emplace_back(data_.data() + begin, w - begin);
-        while (r < n && (data_[r] == ' ' || data_[r] == '\t' || (data_[r] == '\r' && r + 1 < n && data_[r + 1] == '\n')))
-          ++r;
-        if (r < n && data_[r] != ',' && data_[r] != '\n')
+        while (r < n && (data_[r] == ' ' || data_[r] == '\t')) ++r;
+        if (r < n && data_[r] != ',' && !line_end(r))
           csv_fail(path_ + ", line " + std::to_string(line_) + ": text after the closing quote of a field.");
         pos_ = r;
       } else {
         std::size_t e = pos_;
-        while (e < n && data_[e] != ',' && data_[e] != '\n') ++e;
-        std::size_t len = e - pos_;
-        if (e > pos_ && data_[e - 1] == '\r' && (e == n || data_[e] == '\n')) --len;
-        fields.emplace_back(data_.data() + pos_, len);
+        while (e < n && data_[e] != ',' && !line_end(e)) ++e;
+        fields.emplace_back(data_.data() + pos_, e - pos_);
         pos_ = e;
       }
       if (pos_ < n && data_[pos_] == ',') {
         ++pos_;
         continue;
       }
-      if (pos_ < n) {  // line end
-        ++pos_;
-        ++line_;
-      }
+      if (pos_ < n) pos_ = past_line_end(pos_);
       break;
     }
     if (fields.size() == 1 && !any_quoted && trim(fields[0]).empty()) continue;  // empty line

@@ -1,6 +1,6 @@
 #pragma once
 // Reading comma-separated tables as users keep them: an optional UTF-8 byte order
-// mark, LF or CRLF line ends, fields in double quotes (with commas, doubled quotes
+// mark, LF, CRLF or CR line ends, fields in double quotes (with commas, doubled quotes
 // and line breaks inside), a header line naming the columns. The whole file is read
 // into memory once and rows are handed out as views into it, so a table of millions
 // of rows costs no allocation per row.

@@ -25,6 +25,7 @@ struct ImportedNetwork {
   std::vector<ImportedStation> stations;
   std::vector<std::string> attr_names;
   std::vector<std::string> ignored;  // non-numeric columns, not used
+  std::vector<std::string> gaps;     // numeric columns with empty cells, not used
   std::vector<std::string> regions;  // subarea names, numbered from 1
 };
 

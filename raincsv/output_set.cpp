@@ -31,8 +31,17 @@ TextOut& OutputSet::open(const std::string& name) {
 }
 
 void OutputSet::commit() {
+  auto failed = [&](const Item& item) {
+    const std::string why = item.out.error_text();
+    csv_fail("File " + (dir_ / item.name).string() + " could not be written completely" +
+             (why.empty() ? "" : ": " + why) + ".");
+  };
+  // A file whose writing failed on the way is the one to name: the files written
+  // before it may only fail when closed, because it filled the disk.
   for (auto& item : items_)
-    if (!item->out.close()) csv_fail("File " + (dir_ / item->name).string() + " could not be written completely.");
+    if (!item->out.good()) failed(*item);
+  for (auto& item : items_)
+    if (!item->out.close()) failed(*item);
   for (auto& item : items_) {
     std::error_code ec;
     std::filesystem::rename(item->temp, dir_ / item->name, ec);

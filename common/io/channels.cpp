@@ -70,17 +70,28 @@ std::string write_failure(const std::string& name, const TextOut& out) {
 
 }  // namespace
 
+void Channels::fail_output(const std::string& name, const TextOut& out) {
+  const std::string message = write_failure(name, out);
+  abandon_outputs();
+  console().blank();
+  console().line(message);
+  end_run(1);
+}
+
 void Channels::close(int ch) {
   auto it = table_.find(ch);
   if (it == table_.end()) return;
   std::unique_ptr<TextOut> out = std::move(it->second.out);
   std::string name = it->second.name;
   table_.erase(it);
-  if (!out || out->close()) return;
-  abandon_outputs();
-  console().blank();
-  console().line(write_failure(name, *out));
-  end_run(1);
+  if (!out) return;
+  if (!out->finish()) fail_output(name, *out);
+  closed_.emplace_back(std::move(name), std::move(out));
+}
+
+void Channels::check_written(int ch) {
+  auto it = table_.find(ch);
+  if (it != table_.end() && it->second.out && !it->second.out->good()) close(ch);  // reports the failure
 }
 
 void Channels::flush_all() {
@@ -91,18 +102,23 @@ void Channels::flush_all() {
 void Channels::abandon_outputs() {
   for (auto& [ch, e] : table_)
     if (e.out) e.out->discard();
+  for (auto& [name, out] : closed_) out->discard();
 }
 
 std::vector<std::string> Channels::close_all(bool commit) {
   std::vector<std::string> failed;
   for (auto& [ch, e] : table_)
-    if (e.out && !e.out->finish()) failed.push_back(write_failure(e.name, *e.out));
+    if (e.out) {
+      if (!e.out->finish()) failed.push_back(write_failure(e.name, *e.out));
+      closed_.emplace_back(e.name, std::move(e.out));
+    }
+  table_.clear();
   if (commit && failed.empty()) {
-    for (auto& [ch, e] : table_)
-      if (e.out && !e.out->publish()) failed.push_back(write_failure(e.name, *e.out));
+    for (auto& [name, out] : closed_)
+      if (!out->publish()) failed.push_back(write_failure(name, *out));
   }
   abandon_outputs();  // whatever did not take its name is removed
-  table_.clear();
+  closed_.clear();
   return failed;
 }
 

@@ -31,15 +31,20 @@ class Channels {
   SequentialStore& sequential(int ch);
   const std::string& name(int ch) const;
 
-  // Closes the channel. An output file takes its name now; one that did not receive
-  // everything is reported by name, every other open output is dropped, and the run
-  // ends with status 1 (the earlier files of those names stay as they were).
+  // Closes the channel. An output file is finished now but takes its name only with
+  // the run's other outputs when the run ends (close_all), so that a run stopped later
+  // leaves the earlier set of files whole. An output that did not receive everything
+  // is reported by name, every other output is dropped, and the run ends with status 1
+  // (the earlier files of those names stay as they were).
   void close(int ch);
+  // Ends the run as close() does for an output whose writing has already failed (a
+  // full disk), so that a long run stops at once instead of at its end.
+  void check_written(int ch);
   void flush_all();
-  // Closes every channel at the end of the run. With commit, the open output files
-  // take their names, but only when every one of them is complete; otherwise (or
-  // without commit) they are all dropped and the earlier files stay. Returns one
-  // message per output that failed.
+  // Closes every channel at the end of the run. With commit, the output files (open
+  // or closed earlier) take their names, but only when every one of them is
+  // complete; otherwise (or without commit) they are all dropped and the earlier
+  // files stay. Returns one message per output that failed.
   std::vector<std::string> close_all(bool commit = true);
   // Drops every open output file, keeping the earlier files of those names (the user
   // stopped the run before it produced anything).
@@ -55,7 +60,10 @@ class Channels {
   };
   Entry& entry(int ch);
   Entry& bind(int ch, std::string name);
+  [[noreturn]] void fail_output(const std::string& name, const TextOut& out);
   std::map<int, Entry> table_;
+  // Outputs closed before the end of the run, finished and waiting for their names.
+  std::vector<std::pair<std::string, std::unique_ptr<TextOut>>> closed_;
 };
 
 // The registry of the run.

@@ -1,5 +1,6 @@
 #include "files.hpp"
 
+#include <charconv>
 #include <filesystem>
 #include <memory>
 
@@ -207,6 +208,12 @@ void readerr(const std::string& name, int line, int code) {
       break;
   }
   end_run(1);
+}
+
+std::string value_text(double v) {
+  char buf[32];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 4);
+  return std::string(buf, r.ptr);
 }
 
 bool ask_default_yes(std::string_view question) {

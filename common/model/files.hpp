@@ -15,6 +15,9 @@ constexpr int STFLAG_OUTPUT = 2;
 void filchk(const std::string& name, int channel, int stflag);
 // Reports a faulty input file by error code and ends the run.
 [[noreturn]] void readerr(const std::string& name, int line, int code);
+// A value read from an input file as a message shows it: shortest form of 4
+// significant digits (0.8, 1e+300, -2.5e-07).
+std::string value_text(double v);
 // Asks a question whose default is yes, after two empty lines: false only when the
 // answer starts with N or n.
 bool ask_default_yes(std::string_view question);

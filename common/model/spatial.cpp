@@ -9,6 +9,7 @@
 #include "files.hpp"
 #include "fixed_format.hpp"
 #include "fixed_parse.hpp"
+#include "model.hpp"
 #include "run_exit.hpp"
 
 namespace rg {
@@ -153,6 +154,13 @@ void rhochk(const Array1<double>& rho, int spmod, const std::string& file, int c
   // shrinkage step and message switch from slots 2 and 3 when they are given.
   const int last = spmod == 22 ? 3 : s->nrho;
   for (int k = 1; k <= capacity; ++k) {
+    // A required value written as 1.0E8 or more reads as "not given": say so, rather
+    // than blame the number of parameters.
+    if (k <= s->nrho && !given(rho(k)) && rho(k) != NOTDEF)
+      stop_lines({"****ERROR**** in file " + name + ", parameter " + std::to_string(k) +
+                      " of the spatial dependence structure is " + value_text(rho(k)) + ",",
+                  "out of range: a value of 1.0E8 or more means \"not defined\"."},
+                 true);
     const bool ok = k <= s->nrho ? given(rho(k)) : (k <= last || !given(rho(k)));
     if (!ok)
       stop_lines({"****ERROR**** in file " + name + ", wrong number of parameters",

@@ -65,7 +65,7 @@ TEST(PrevdayReport, DescriptionsOfEverySchemeAndOrder) {
         txtset(m, sites.attnam);
         filchk("logistic.res", 60, STFLAG_OUTPUT);
         chkmdl(m, sites.attnam, 1, RSP_OCCURRENCE, 60);
-        channels().close(60);
+        channels().close_all();
       },
       "\n");
   ASSERT_FALSE(o.ended) << o.output;

@@ -98,7 +98,7 @@ TEST(Listings, RegionsAndSitesGoToConsoleAndRecord) {
     filchk("mdlspec.txt", 63, STFLAG_OUTPUT);
     chkreg(names, 0, 63);
     chksit(sites, 1, 63);
-    channels().close(63);
+    channels().close_all();
   });
   EXPECT_FALSE(r.ended);
   const std::string expected_regions =
@@ -370,7 +370,7 @@ TEST(Outsum, RegionalMeansOfSiteTotals) {
   auto out = capture([&] {
     filchk("monthly.dat", 62, STFLAG_OUTPUT);
     outsum(channels().output(62), 12, 1999, annual, monthly, nsites, region, which, 3, MAXSIT);
-    channels().close(62);
+    channels().close_all();
   });
   EXPECT_FALSE(out.ended) << out.output;
   // Entire area: January (10+20+60+5+1000+11)/6 = 184.333, July 2*(1+...+6)/6 = 7.

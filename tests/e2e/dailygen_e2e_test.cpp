@@ -372,7 +372,7 @@ TEST(DailygenRun, EveryInvalidAnswerRepeatsItsQuestion) {
       "abcd\n189912\n200000\n"     // unreadable, before 1900, month 0
       "200102\n200011\n"           // end before start: back to the start
       "200011\nx\n200102\n"        // unreadable end
-      "\ntwo\n2\n"                 // realisations
+      "\ntwo\n1000\n2\n"           // realisations: more than daily.dat can number
       "0\n4\na\n3\n"               // output option
       "x\n2\n1\n1\n7\n2\n0\n"      // subareas: toggles, all, toggle 2 off again, done
       "x\n3\n"                     // daily output: unreadable, realisation 3 of 2
@@ -386,7 +386,11 @@ TEST(DailygenRun, EveryInvalidAnswerRepeatsItsQuestion) {
   EXPECT_EQ(count(o, " Input start year and month (YYYYMM):\n"), 5);
   EXPECT_EQ(count(o, " Er ... perhaps not. Please have another go!\n\n"), 2);
   EXPECT_EQ(count(o, " ****ERROR**** End is before start! Try again.\n"), 1);
-  EXPECT_EQ(count(o, " Now input number of simulations/realisations:\n"), 3);
+  EXPECT_EQ(count(o, " Now input number of simulations/realisations:\n"), 4);
+  EXPECT_EQ(count(o, " ****ERROR**** At most 999 realisations fit the output files. Run more as blocks\n"
+                     " side by side, each with its own seed (scripts/sim_blocks.sh), and join them\n"
+                     " with scripts/sim_merge.sh. Try again.\n"),
+            1);
   EXPECT_EQ(count(o, " Now please select an output option:\n"), 4);
   EXPECT_EQ(count(o, " ****ERROR**** Invalid option. Try again.\n"), 2);
   EXPECT_EQ(count(o, "NUMBER  NAME"), 7);  // the unreadable answer shows the menu again
@@ -440,6 +444,14 @@ TEST(DailygenRun, FaultyInputStopsWithItsMessage) {
       Network n;
       n.*field = line;
       write_files(n);
+    };
+  };
+  // The good amount model with one line changed.
+  auto with_line = [](const std::string& from, const std::string& to) {
+    return [from, to] {
+      std::string text = file("gammamdl.def");
+      text.replace(text.find(from), from.size(), to);
+      std::ofstream("gammamdl.def") << text;
     };
   };
   const std::vector<Case> cases = {
@@ -517,6 +529,18 @@ TEST(DailygenRun, FaultyInputStopsWithItsMessage) {
        dialogue, 1,
        "\n****ERROR**** The occurrence model (logistic.def) gives no finite probability of\n"
        "rain at site G003 on  1/ 1/2000: its linear predictor is NaN.\n"},
+      // Values the model file can hold but no simulation can use are named.
+      {"gamma shape 0", with_line("    9    0.8000", "    9    0.0000"), dialogue, 1,
+       "\n****ERROR**** The dispersion parameter in file gammamdl.def is 0,\n"
+       "out of range: the simulation needs a gamma shape from 1E-06 to 1E+06.\n"},
+      {"gamma shape 1e-300", with_line("    9    0.8000", "    9  1.0E-300"), dialogue, 1,
+       "The dispersion parameter in file gammamdl.def is 1e-300,\n"},
+      {"gamma shape 1e10", with_line("    9    0.8000", "    9    1.0E10"), dialogue, 1,
+       "The dispersion parameter in file gammamdl.def is 1e+10,\n"},
+      {"weather-state increase 1e300",
+       set_structure(&Network::occ_structure, "   10  1.0E+300   21    1    0"), dialogue, 1,
+       "\n****ERROR**** in file logistic.def, parameter 1 of the spatial dependence structure is 1e+300,\n"
+       "out of range: a value of 1.0E8 or more means \"not defined\".\n"},
       {"data out of order in the period",
        [] {
          write_data({});

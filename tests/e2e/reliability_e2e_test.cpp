@@ -25,19 +25,6 @@ std::string slurp(const std::string& f) {
 
 std::string bin(const std::string& program) { return std::string(RAINGLM_BIN_DIR) + "/" + program; }
 
-// Runs a shell script in the current directory; returns the status it writes to rc.
-Outcome run_script(const std::string& script) {
-  std::ofstream("script.sh.test") << script;
-  std::system("sh script.sh.test");
-  Outcome r;
-  r.ended = true;
-  std::ifstream rc("rc.test");
-  if (!(rc >> r.status)) r.status = -1;
-  r.output = slurp("out.test");
-  for (const char* f : {"script.sh.test", "rc.test", "out.test"}) fs::remove(f);
-  return r;
-}
-
 // Names in the directory that look like an output's temporary file.
 std::vector<std::string> leftovers() {
   std::vector<std::string> out;
@@ -92,21 +79,27 @@ double rainy(int y, int m, int d, int s) {
 }
 
 // Ten gauges over `days` days, occurrence model with the constant only (m = 0) or
-// with five covariates.
-void synthetic_network(int days, bool five_covariates) {
+// with five covariates; with a constant latent correlation between the gauges, the
+// fit writes cor_logi.dat.
+void synthetic_network(int days, bool five_covariates, bool correlated = false) {
   network(10, days, rainy, "logistic.def",
-          five_covariates ? "    1    0.0000    1    0    0\n    3    0.0000    1    0    0\n    3    0.0000    2    0    0\n"
-                            "    3    0.0000    3    0    0\n    3    0.0000    4    0    0\n"
-                          : "");
+          std::string(five_covariates ? "    1    0.0000    1    0    0\n    3    0.0000    1    0    0\n"
+                                        "    3    0.0000    2    0    0\n    3    0.0000    3    0    0\n"
+                                        "    3    0.0000    4    0    0\n"
+                                      : "") +
+              (correlated ? "   10    0.3000    2    1    0\n" : ""));
 }
 
+// All four outputs of an occurrence fit exist from an earlier run: the overwrite
+// questions take four answers (three when the model writes no correlation file).
+const char* const kFitOutputs[] = {"logistic.res", "logistic.de2", "res_logi.dat", "cor_logi.dat"};
+
 void write_earlier_outputs() {
-  for (const char* f : {"logistic.res", "logistic.de2", "res_logi.dat"}) std::ofstream(f) << "earlier " << f << "\n";
+  for (const char* f : kFitOutputs) std::ofstream(f) << "earlier " << f << "\n";
 }
 
 void expect_earlier_outputs() {
-  for (const char* f : {"logistic.res", "logistic.de2", "res_logi.dat"})
-    EXPECT_EQ(slurp(f), std::string("earlier ") + f + "\n") << f;
+  for (const char* f : kFitOutputs) EXPECT_EQ(slurp(f), std::string("earlier ") + f + "\n") << f;
   EXPECT_TRUE(leftovers().empty()) << leftovers().front();
 }
 
@@ -120,10 +113,11 @@ TEST(FullDisk, EndsWithStatusOneAndKeepsTheEarlierResults) {
     int days;
     bool covariates;
     std::string message;
+    bool correlated = false;
   } cases[] = {
       // 14000 site-days: the stores fit into memory, the residual listing does not fit
-      // under the limit.
-      {1400, false, "****ERROR**** Output file res_logi.dat could not be written completely (File too large)."},
+      // under the limit; the correlation file written before it must not stay.
+      {1400, false, "****ERROR**** Output file res_logi.dat could not be written completely (File too large).", true},
       // 22000 site-days: the fitted-value store (72 bytes a record) spills to disk in
       // the fit, the design store (40 bytes) stays in memory.
       {2200, false, "**** ****ERROR**** while writing to scratch file.    ****"},
@@ -132,10 +126,10 @@ TEST(FullDisk, EndsWithStatusOneAndKeepsTheEarlierResults) {
   };
   for (const auto& c : cases) {
     TempDir dir;
-    synthetic_network(c.days, c.covariates);
+    synthetic_network(c.days, c.covariates, c.correlated);
     write_earlier_outputs();
     auto r = run_script("{ sh -c \"trap '' XFSZ; ulimit -f 256; exec " + bin("occmodel/occmodel") +
-                        "\" <<EOF\ny\ny\ny\nEOF\n echo $? > rc.test; } 2>&1 | cat > out.test\n");
+                        "\" <<EOF\ny\ny\ny\ny\nEOF\n echo $? > rc.test; } 2>&1 | cat > out.test\n");
     EXPECT_EQ(r.status, 1) << c.days << r.output;
     EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("programming error"), std::string::npos) << r.output;
@@ -144,13 +138,14 @@ TEST(FullDisk, EndsWithStatusOneAndKeepsTheEarlierResults) {
 }
 
 // Stopping early in any way keeps the earlier files: N to the continue question, an
-// error in the data, a termination signal while the program waits for an answer.
+// error in the data, a termination signal while the program waits for an answer (at
+// the start, or at the residual question after cor_logi.dat has been written).
 TEST(EarlierResults, StayWhenTheRunStopsBeforeItsEnd) {
   {
     TempDir dir;
     copy_fit_example({"siteinfo.def", "gaugvals.dat", "logistic.def"});
     write_earlier_outputs();
-    auto r = run_binary("occmodel/occmodel", "y\ny\ny\nn\n");
+    auto r = run_binary("occmodel/occmodel", "y\ny\ny\ny\nn\n");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("OK to continue"), std::string::npos);
     expect_earlier_outputs();
@@ -160,20 +155,24 @@ TEST(EarlierResults, StayWhenTheRunStopsBeforeItsEnd) {
     copy_fit_example({"siteinfo.def", "logistic.def"});
     std::ofstream("gaugvals.dat") << "1981 1 1S001  1.00\n1980 1 1S001  1.00\n";
     write_earlier_outputs();
-    auto r = run_binary("occmodel/occmodel", "y\ny\ny\n");
+    auto r = run_binary("occmodel/occmodel", "y\ny\ny\ny\n");
     EXPECT_EQ(r.status, 1) << r.output;
     expect_earlier_outputs();
   }
-  {
+  const struct {
+    std::string answers, question;
+  } waits[] = {{"y\\ny\\ny\\ny\\n", "OK to continue"},
+               {"y\\ny\\ny\\ny\\n\\n\\n", "Do you want a basic residual analysis"}};
+  for (const auto& w : waits) {
     TempDir dir;
     copy_fit_example({"siteinfo.def", "gaugvals.dat", "logistic.def"});
     write_earlier_outputs();
-    auto r = run_script("mkfifo in.fifo\n" + bin("occmodel/occmodel") +
-                        " < in.fifo > out.test 2>&1 &\npid=$!\nexec 3> in.fifo\nprintf 'y\\ny\\ny\\n' >&3\n"
-                        "i=0; while [ $i -lt 200 ] && ! grep -q 'OK to continue' out.test; do sleep 0.05; i=$((i+1)); done\n"
+    auto r = run_script("mkfifo in.fifo\n" + bin("occmodel/occmodel") + " < in.fifo > out.test 2>&1 &\npid=$!\n" +
+                        "exec 3> in.fifo\nprintf '" + w.answers + "' >&3\ni=0; while [ $i -lt 400 ] && ! grep -q '" +
+                        w.question + "' out.test; do sleep 0.05; i=$((i+1)); done\n" +
                         "kill -TERM $pid; wait $pid; echo $? > rc.test\nrm in.fifo\n");
     EXPECT_EQ(r.status, 128 + 15) << r.output;
-    EXPECT_NE(r.output.find("OK to continue"), std::string::npos);
+    EXPECT_NE(r.output.find(w.question), std::string::npos);
     expect_earlier_outputs();
   }
 }
@@ -184,8 +183,9 @@ TEST(EarlierResults, AreReplacedWhenTheRunCompletes) {
   TempDir dir;
   copy_fit_example({"siteinfo.def", "gaugvals.dat", "logistic.def"});
   write_earlier_outputs();
-  auto r = run_binary("occmodel/occmodel", "y\ny\ny\n\n\n\nn\n");
+  auto r = run_binary("occmodel/occmodel", "y\ny\ny\ny\n\n\n\nn\n");
   EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(slurp("cor_logi.dat").substr(0, 12), "Site1  Site2");
   EXPECT_NE(slurp("logistic.res").find("Final parameter estimates:"), std::string::npos);
   EXPECT_NE(slurp("logistic.de2").find("LINE NOT CURRENTLY USED"), std::string::npos);
   EXPECT_EQ(slurp("res_logi.dat"), "");

@@ -200,7 +200,7 @@ TEST(CorrelationFile, PairsInSiteOrderWithMissingPairsAndSeparations) {
   count(2, 3) = 7;
   filchk("cor_gamm.dat", 66, STFLAG_OUTPUT);
   write_correlations(66, stat, count, sites, 3);
-  channels().close(66);
+  channels().close_all();
   auto l = rgtest::lines(dir.read("cor_gamm.dat"));
   ASSERT_EQ(l.size(), 4u);
   EXPECT_EQ(l[0], "Site1  Site2  Corr      N   Xsep    Ysep ");

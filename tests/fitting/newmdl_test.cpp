@@ -64,7 +64,7 @@ std::string write_back(const Model& m) {
   auto r = rgtest::capture([&] {
     filchk("new.def", 70, STFLAG_OUTPUT);
     newmdl(42, 70, MAXPAR, m);
-    channels().close(70);
+    channels().close_all();
   });
   EXPECT_FALSE(r.ended) << r.output;
   EXPECT_FALSE(channels().connected(42));  // the old definition is closed

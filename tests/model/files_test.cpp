@@ -38,7 +38,7 @@ TEST(Filchk, InputThatIsNoReadableFileSaysWhy) {
   }
 }
 
-TEST(Filchk, AnOutputTakesItsNameOnlyWhenClosed) {
+TEST(Filchk, AnOutputTakesItsNameOnlyWhenTheRunEnds) {
   rgtest::TempDir dir;
   dir.write("out.txt", "old contents\n");
   auto r = capture([] { filchk("out.txt", 60, STFLAG_OUTPUT); }, "y\n");
@@ -51,7 +51,10 @@ TEST(Filchk, AnOutputTakesItsNameOnlyWhenClosed) {
   ASSERT_FALSE(temp.empty());
   EXPECT_EQ(dir.read(temp), "new\n");
   EXPECT_EQ(dir.read("out.txt"), "old contents\n");
+  // Closed before the end of the run, it waits for the run's other outputs.
   channels().close(60);
+  EXPECT_EQ(dir.read("out.txt"), "old contents\n");
+  channels().close_all();
   EXPECT_EQ(dir.read("out.txt"), "new\n");
   EXPECT_FALSE(std::filesystem::exists(temp));
 }
@@ -64,7 +67,7 @@ TEST(Filchk, OverwriteQuestionLooksAtTheFirstCharacterOnly) {
     EXPECT_FALSE(r.ended) << yes;
     EXPECT_EQ(r.output, kOverwrite);
     channels().output(60).line("new");
-    channels().close(60);
+    channels().close_all();
     EXPECT_EQ(dir.read("out.txt"), "new\n");
   }
   for (const char* no : {"n\n", "x\n", "\n", " y\n", ""}) {

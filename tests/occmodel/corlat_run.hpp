@@ -28,6 +28,7 @@ inline std::pair<rgtest::Outcome, std::string> run_corlat(const std::vector<rg::
     for (const auto& r : recs) write_fitted(channels().store(ch), ++n, r);
     filchk("cor_logi.dat", 67, STFLAG_OUTPUT);
     corlat(ch, n, sites, model, 67, "logistic.def", MAXSIT, threads);
+    channels().close_all();
   });
   return {out, dir.read("cor_logi.dat")};
 }

@@ -94,6 +94,20 @@ Outcome run_binary(const std::string& program, const std::string& input) {
   return r;
 }
 
+Outcome run_script(const std::string& script) {
+  std::ofstream("script.sh.test") << script;
+  std::system("sh script.sh.test");
+  Outcome r;
+  r.ended = true;
+  if (std::ifstream rc("rc.test"); !(rc >> r.status)) r.status = -1;
+  std::ifstream out("out.test", std::ios::binary);
+  std::stringstream ss;
+  ss << out.rdbuf();
+  r.output = ss.str();
+  for (const char* f : {"script.sh.test", "rc.test", "out.test"}) std::filesystem::remove(f);
+  return r;
+}
+
 void copy_example(const std::vector<std::string>& files) {
   for (const auto& f : files)
     std::filesystem::copy_file(std::string(RAINGLM_EXAMPLE_DIR) + "/" + f, f,

@@ -42,6 +42,11 @@ class TempDir {
 // in the current directory with the given standard input.
 Outcome run_binary(const std::string& program, const std::string& input = {});
 
+// Runs a shell script in the current directory that leaves the program's console in
+// out.test and its exit status in rc.test (for runs that need the shell: signals,
+// file-size limits); status -1 when the script wrote none.
+Outcome run_script(const std::string& script);
+
 // Copies files of the example network into the current directory.
 void copy_example(const std::vector<std::string>& files);
 
