@@ -186,20 +186,24 @@ void updat2(SimDay& day, const SimThresholds& thr, int nsites, int yy, int mm, i
 void chkpred(const Array1<double>& eta, const Matrix& pred2, const Array1<double>& mu, const SiteTable& sites,
              int nsites, int yy, int mm, int dd) {
   // x * 0 is 0 for every finite x and NaN otherwise: one sum per day says whether any
-  // value is bad (an infinite logit gives probability 0 or 1 and is allowed).
+  // value is bad (an infinite logit gives probability 0 or 1 and is allowed). A mean
+  // amount that underflows to 0 is no gamma mean either.
   double probe = 0.0;
-  for (int i = 1; i <= nsites; ++i) probe += (eta(i) - eta(i)) + pred2(i, 4) * 0.0 + mu(i) * 0.0;
+  for (int i = 1; i <= nsites; ++i)
+    probe += (eta(i) - eta(i)) + pred2(i, 4) * 0.0 + mu(i) * 0.0 + (mu(i) > 0.0 ? 0.0 : 1.0);
   if (probe == 0.0) return;
   for (int i = 1; i <= nsites; ++i) {
     const bool occ_bad = std::isnan(eta(i));
-    if (!occ_bad && std::isfinite(pred2(i, 4)) && std::isfinite(mu(i))) continue;
+    const bool amt_zero = !occ_bad && std::isfinite(pred2(i, 4)) && !(mu(i) > 0.0);
+    if (!occ_bad && !amt_zero && std::isfinite(pred2(i, 4)) && std::isfinite(mu(i))) continue;
     Console& con = console();
     con.blank();
     std::string where = occ_bad ? "rain at site " : "site ";
     where.append(sites.sitcod(i)).append(" on ").append(date_text(dd, mm, yy));
     where.append(": its linear predictor is ").append(number_text(occ_bad ? eta(i) : pred2(i, 4))).append(".");
-    con.line(occ_bad ? "****ERROR**** The occurrence model (logistic.def) gives no finite probability of"
-                     : "****ERROR**** The amounts model (gammamdl.def) gives no finite mean amount at");
+    con.line(occ_bad    ? "****ERROR**** The occurrence model (logistic.def) gives no finite probability of"
+             : amt_zero ? "****ERROR**** The amounts model (gammamdl.def) gives no positive mean amount at"
+                        : "****ERROR**** The amounts model (gammamdl.def) gives no finite mean amount at");
     con.line(where);
     con.line("Check the model's coefficients and covariate values.");
     end_run(1);

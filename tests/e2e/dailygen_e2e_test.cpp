@@ -521,6 +521,12 @@ TEST(DailygenRun, FaultyInputStopsWithItsMessage) {
        dialogue, 1,
        "\n****ERROR**** The amounts model (gammamdl.def) gives no finite mean amount at\n"
        "site G001 on  1/ 1/2000: its linear predictor is 0.1797+309.\n"},
+      // An amount predictor far below any rain gives a mean that underflows to 0.
+      {"amount mean underflows", [] { write_model("gammamdl.def", {"    0-1000.0000    0    0    0",
+                                                                   "    9    0.8000    0    0    0"}); },
+       dialogue, 1,
+       "\n****ERROR**** The amounts model (gammamdl.def) gives no positive mean amount at\n"
+       "site G001 on  1/ 1/2000: its linear predictor is -0.1000E+04.\n"},
       {"occurrence predictor not a number",
        [] {
          write_model("logistic.def",
