@@ -17,6 +17,61 @@ namespace {
 constexpr int NODES = 16;
 constexpr double TAIL_TOL = 1e-9;
 constexpr int MAXDEPTH = 30;       // halvings of a panel
+// The first estimate's sample (every SAMPLE-th day) and its points, the points of a
+// Gauss panel of the integral, and the most points of any rule. The error of a Gauss
+// panel is taken as its last two Legendre coefficients extrapolated to degree 2n
+// along their decay, and must be below TAIL_TOL per day, as for the Chebyshev panels.
+constexpr std::size_t SAMPLE = 16;
+constexpr int GSAMPLE = 5, GMAIN = 6, GMAX = 8;
+
+struct GaussRule {
+  double x[GMAX], w[GMAX];
+};
+
+// Gauss-Legendre points and weights on [-1, 1], n <= GMAX, by Newton's method on P_n.
+GaussRule gauss_rule(int n) {
+  GaussRule g{};
+  for (int i = 0; i < n; ++i) {
+    double x = std::cos(std::numbers::pi * (i + 0.75) / (n + 0.5)), dp = 0.0;
+    for (int it = 0; it < 100; ++it) {
+      double p0 = 1.0, p1 = x;
+      for (int k = 2; k <= n; ++k) {
+        const double p2 = ((2.0 * k - 1.0) * x * p1 - (k - 1.0) * p0) / k;
+        p0 = p1;
+        p1 = p2;
+      }
+      dp = n * (x * p1 - p0) / (x * x - 1.0);
+      const double dx = p1 / dp;
+      x -= dx;
+      if (std::fabs(dx) < 1e-16) break;
+    }
+    g.x[i] = x;
+    g.w[i] = 2.0 / ((1.0 - x * x) * dp * dp);
+  }
+  return g;
+}
+
+const GaussRule& gauss(int n) {
+  static const GaussRule rules[GMAX + 1] = {{},           gauss_rule(1), gauss_rule(2), gauss_rule(3), gauss_rule(4),
+                                            gauss_rule(5), gauss_rule(6), gauss_rule(7), gauss_rule(8)};
+  return rules[n];
+}
+
+// The Legendre series sum c_k P_k at x, and S(x) = sum over k >= 1 of c_k (P_{k+1}(x)
+// - P_{k-1}(x)) / (2k + 1): its integral from -1 to x is c_0 (x + 1) + S(x), from 1
+// to x c_0 (x - 1) + S(x).
+void legendre(const double* c, int n, double x, double& value, double& s) {
+  double p0 = 1.0, p1 = x;  // P_{k-1}, P_k
+  value = c[0];
+  s = 0.0;
+  for (int k = 1; k < n; ++k) {
+    const double p2 = ((2.0 * k + 1.0) * x * p1 - k * p0) / (k + 1.0);
+    value += c[k] * p1;
+    s += c[k] * (p2 - p0) / (2.0 * k + 1.0);
+    p0 = p1;
+    p1 = p2;
+  }
+}
 
 // exp(x) for x <= 0 in plain arithmetic that the compiler can put on vector
 // registers: x = n ln 2 + f with |f| <= ln 2 / 2, reduced in double precision (the
@@ -68,10 +123,8 @@ inline float exp_scaled(float f, std::uint32_t n) {
 // Sum over the days of exp(alpha (h^2 + k^2) + beta h k): the work of the whole
 // estimate. Lanes are summed separately and then in a fixed order, so the sum is
 // the same whatever the vector width.
-DAY_LOOPS double LatentRoot::sum_exp(double alpha, double beta, std::size_t m) const {
+DAY_LOOPS double LatentRoot::sum_exp(const double* a, const double* b, std::size_t m, double alpha, double beta) {
   constexpr int LANES = 16;
-  const double* a = hk2_.data();
-  const double* b = hk_.data();
   double acc[LANES] = {};
   auto term = [&](std::size_t d) {
     float f;
@@ -115,6 +168,22 @@ DAY_LOOPS void LatentRoot::set_days(const double* pi, const double* zi, const do
   for (; d0 + LANES <= ndays; d0 += LANES)
     for (int l = 0; l < LANES; ++l) add(l, d0 + static_cast<std::size_t>(l));
   for (int l = 0; d0 < ndays; ++d0, ++l) add(l, d0);
+  const std::size_t ns = (ndays + SAMPLE - 1) / SAMPLE;
+  shk2_.resize(ns);
+  shk_.resize(ns);
+  double sprod = 0.0, sup = 0.0, slow = 0.0;
+  for (std::size_t e = 0; e < ns; ++e) {
+    const std::size_t d = e * SAMPLE;
+    shk2_[e] = a[d];
+    shk_[e] = b[d];
+    const double w = pi[d] >= 0.0 && pj[d] >= 0.0 ? 1.0 : 0.0;
+    sprod += w * pi[d] * pj[d];
+    sup += w * std::min(pi[d], pj[d]);
+    slow += w * std::max(0.0, pi[d] + pj[d] - 1.0);
+  }
+  sproduct_ = sprod;
+  supper_ = sup;
+  slower_ = slow;
   product_ = upper_ = lower_ = inner_ = 0.0;
   for (int l = 0; l < LANES; ++l) {
     product_ += prod[l];
@@ -128,7 +197,7 @@ DAY_LOOPS void LatentRoot::set_days(const double* pi, const double* zi, const do
 // density of (X, -Y).
 double LatentRoot::density(double u, double sign) const {
   const double s = std::sin(u), c2 = std::cos(u) * std::cos(u);
-  return sum_exp(-0.5 / c2, sign * s / c2, hk2_.size()) / (2.0 * std::numbers::pi);
+  return sum_exp(hk2_.data(), hk_.data(), hk2_.size(), -0.5 / c2, sign * s / c2) / (2.0 * std::numbers::pi);
 }
 
 void LatentRoot::fit_panel(double a, double b, double sign, Panel& p) {
@@ -197,6 +266,118 @@ double interpolant(const std::vector<double>& c, double x) {
 
 }  // namespace
 
+void LatentRoot::fit_gauss(double lo, double hi, double sign, int n, bool sample, double* c) const {
+  const GaussRule& g = gauss(n);
+  const double mid = 0.5 * (lo + hi), half = 0.5 * (hi - lo);
+  double f[GMAX];
+  for (int i = 0; i < n; ++i) {
+    const double t = std::tanh(mid + half * g.x[i]);
+    const double u = 0.5 * std::numbers::pi * t;
+    const double s = std::sin(u), c2 = std::cos(u) * std::cos(u);
+    const double e = sample ? sum_exp(shk2_.data(), shk_.data(), shk2_.size(), -0.5 / c2, sign * s / c2)
+                            : sum_exp(hk2_.data(), hk_.data(), hk2_.size(), -0.5 / c2, sign * s / c2);
+    f[i] = e / (2.0 * std::numbers::pi) * 0.5 * std::numbers::pi * (1.0 - t * t) * g.w[i];
+  }
+  for (int k = 0; k < n; ++k) {
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) {
+      double p0 = 1.0, p1 = g.x[i];
+      for (int j = 1; j < k; ++j) {
+        const double p2 = ((2.0 * j + 1.0) * g.x[i] * p1 - j * p0) / (j + 1.0);
+        p0 = p1;
+        p1 = p2;
+      }
+      sum += f[i] * (k == 0 ? 1.0 : p1);
+    }
+    c[k] = 0.5 * (2.0 * k + 1.0) * sum;
+  }
+}
+
+namespace {
+
+// The x near x0 at which base + half * (c_0 (x - x0) + S(x) - S(x0)) = target (x0 = -1 or 1):
+// Newton steps.
+double legendre_root(const double* c, int n, double x0, double base, double half, double target) {
+  double v0, s0;
+  legendre(c, n, x0, v0, s0);
+  double x = x0;
+  for (int it = 0; it < 50; ++it) {
+    double v, s;
+    legendre(c, n, x, v, s);
+    const double g = base + half * (c[0] * (x - x0) + s - s0) - target;
+    if (!(v > 0.0)) return NAN;
+    const double dx = g / (half * v);
+    x -= dx;
+    if (std::fabs(dx) <= 1e-15) break;
+  }
+  return x;
+}
+
+}  // namespace
+
+bool LatentRoot::integrate(double a, double b, double sign, int depth, double& sum, double& lo, double* c) const {
+  fit_gauss(a, b, sign, GMAIN, false, c);
+  const double last = std::fabs(c[GMAIN - 1]) + std::fabs(c[GMAIN - 2]);
+  const double before = std::fabs(c[GMAIN - 3]) + std::fabs(c[GMAIN - 4]);
+  const double q = before > 0.0 ? std::min(last / before, 1.0) : (last > 0.0 ? 1.0 : 0.0);
+  const double err = (b - a) * last * std::pow(q, 0.5 * (GMAIN + 1));
+  if (err <= TAIL_TOL * inner_) {
+    sum += (b - a) * c[0];
+    lo = a;
+    return true;
+  }
+  if (depth >= 4) return false;
+  const double m = 0.5 * (a + b);
+  return integrate(a, m, sign, depth + 1, sum, lo, c) && integrate(m, b, sign, depth + 1, sum, lo, c);
+}
+
+bool LatentRoot::solve_gauss(double target, double total, double sign, double& v) const {
+  if (inner_ < 64.0 * SAMPLE) return false;
+  // A first estimate from the sample: the same fraction of its total.
+  const double stotal = sign > 0.0 ? supper_ - sproduct_ : sproduct_ - slower_;
+  if (!(stotal > 0.0)) return false;
+  const double starget = target / total * stotal;
+  const double VCAP = std::atanh(2.0 / std::numbers::pi * std::asin(0.99));
+  double c[GMAX];
+  fit_gauss(0.0, VCAP, sign, GSAMPLE, true, c);
+  if (!(VCAP * c[0] > starget)) return false;
+  const double x0 = legendre_root(c, GSAMPLE, -1.0, 0.0, 0.5 * VCAP, starget);
+  if (!(x0 > -1.0 && x0 < 1.0)) return false;
+  const double v0 = 0.5 * VCAP * (x0 + 1.0);
+  // The integral over [0, v0] by Gauss's rule on panels, halved until its error
+  // (about that of the Legendre coefficients extrapolated to degree 2n) is small
+  // enough; c then holds the coefficients of the last panel, [lo, v0].
+  double g0 = 0.0, lo = 0.0;
+  if (!integrate(0.0, v0, sign, 0, g0, lo, c)) return false;
+  const double mid = 0.5 * (lo + v0), half = 0.5 * (v0 - lo);
+  // The remainder to the root from the Legendre series of F there, then the integral
+  // on to that point by a short rule, and the rest from the series again.
+  const double x1 = legendre_root(c, GMAIN, 1.0, g0, half, target);
+  if (!std::isfinite(x1)) return false;
+  const double v1 = mid + half * x1;
+  if (!(std::fabs(v1 - v0) <= 0.02)) return false;
+  // The short rule has one point where the midpoint rule's error, dv^3 F'' / 24 with
+  // F'' from the series, is well below the tolerance, else two.
+  double fa, fm, fb, s;
+  const double xm = 0.5 * (1.0 + x1);
+  legendre(c, GMAIN, 1.0, fa, s);
+  legendre(c, GMAIN, xm, fm, s);
+  legendre(c, GMAIN, x1, fb, s);
+  const double dv = v1 - v0;
+  const double f2 = std::fabs(fa - 2.0 * fm + fb) / (0.25 * dv * dv);  // F'' (per unit v)
+  const int nshort = std::fabs(dv * dv * dv) * f2 / 24.0 <= 0.1 * TAIL_TOL * inner_ ? 1 : 2;
+  double cs[GMAX];
+  fit_gauss(v0, v1, sign, nshort, false, cs);
+  const double g1 = g0 + dv * cs[0];
+  const double e1 = std::fabs(target - g1);  // the series' error over [v0, v1]
+  const double x2 = legendre_root(c, GMAIN, x1, g1, half, target);
+  if (!std::isfinite(x2)) return false;
+  const double v2 = mid + half * x2;
+  if (!(e1 * std::fabs(v2 - v1) <= 0.1 * TAIL_TOL * inner_ * std::fabs(v1 - v0))) return false;
+  v = v2;
+  return true;
+}
+
 bool LatentRoot::solve(double joint, double& r) {
   const double flo = joint - lower_, fhi = joint - upper_;
   if (flo * fhi > 0.0) {
@@ -217,13 +398,22 @@ bool LatentRoot::solve(double joint, double& r) {
     r = sign;
     return true;
   }
+  double v;
+  if (solve_gauss(target, total, sign, v)) {
+    r = sign * std::sin(0.5 * std::numbers::pi * std::tanh(v));
+    return true;
+  }
+  return fallback(target, sign, r);
+}
+
+bool LatentRoot::fallback(double target, double sign, double& r) {
   // Panels in u = asin(t) from 0 outwards until they hold the target. The first
   // ends a little beyond the root of the first-order estimate target = E(0) u, so
   // that a weakly dependent pair does not interpolate E far beyond its root.
   // E(0) for it from the first eighth of the days (years of every season) is
   // close enough, at an eighth of a sweep.
   const std::size_t part = hk2_.size() / 8;
-  const double e0 = part >= 512 ? sum_exp(-0.5, 0.0, part) * static_cast<double>(hk2_.size()) /
+  const double e0 = part >= 512 ? sum_exp(hk2_.data(), hk_.data(), part, -0.5, 0.0) * static_cast<double>(hk2_.size()) /
                                       (static_cast<double>(part) * 2.0 * std::numbers::pi)
                                 : density(0.0, sign);
   const double guess = 1.5 * target / e0 + 0.05;

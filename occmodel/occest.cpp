@@ -327,6 +327,18 @@ class PairWork {
       : t_(t), o_(o), n_(n), results_(npairs(nsites)), done_(npairs(nsites), 0) {
     for (int i = 1; i < nsites; ++i)
       for (int j = i + 1; j <= nsites; ++j) pairs_.push_back({i, j});
+    // The pairs are solved tile by tile of TILE x TILE sites, so that the days of the
+    // sites of a tile are read from the cache rather than from memory; the results
+    // are handed over in pair order all the same.
+    constexpr int TILE = 24;
+    std::vector<std::size_t> first(static_cast<std::size_t>(nsites) + 1, 0);  // index of pair (i, i + 1)
+    for (std::size_t i = 2; i < first.size(); ++i)
+      first[i] = first[i - 1] + (static_cast<std::size_t>(nsites) + 1 - i);
+    for (int bi = 1; bi < nsites; bi += TILE)
+      for (int bj = bi; bj <= nsites; bj += TILE)
+        for (int i = bi; i < std::min(bi + TILE, nsites); ++i)
+          for (int j = std::max(bj, i + 1); j < std::min(bj + TILE, nsites + 1); ++j)
+            order_.push_back(first[static_cast<std::size_t>(i)] + static_cast<std::size_t>(j - i - 1));
     for (int k = 0; k < nthreads; ++k) workers_.emplace_back([this] { work(); });
   }
   ~PairWork() { stop(); }
@@ -355,8 +367,9 @@ class PairWork {
   void work() {
     PairSolver solver(t_);
     for (;;) {
-      const std::size_t k = next_++;
-      if (k >= pairs_.size() || abort_) return;
+      const std::size_t n = next_++;
+      if (n >= order_.size() || abort_) return;
+      const std::size_t k = order_[n];
       const auto [i, j] = pairs_[k];
       PairResult r = solver.solve(i, j, o_(i, j), n_(i, j));
       {
@@ -372,6 +385,7 @@ class PairWork {
   const Matrix& o_;
   const Matrix& n_;
   std::vector<std::pair<int, int>> pairs_;
+  std::vector<std::size_t> order_;  // the order in which the pairs are solved
   std::vector<PairResult> results_;
   std::vector<char> done_;
   std::atomic<std::size_t> next_{0};

@@ -136,7 +136,13 @@ TEST(LatentRoot, ReachesTheExactRootOfTheObservedJointDays) {
   const Case cases[] = {{0.0, 0.15, 0.65},       {0.3, 0.15, 0.65},        {0.7, 0.005, 0.3},
                         {0.93, 0.15, 0.65},      {0.98, 0.5, 0.99},        {0.995, 0.2, 0.4},
                         {-0.3, 0.15, 0.65},      {-0.9, 0.3, 0.6},         {0.2, 0.05, 0.5, 6000, 0.8},
-                        {0.2, 0.05, 0.5, 6000, -0.8}, {0.6, 0.1, 0.5, 6000, -0.8}};
+                        {0.2, 0.05, 0.5, 6000, -0.8}, {0.6, 0.1, 0.5, 6000, -0.8},
+                        // Long enough for the sample's first estimate and one Gauss panel:
+                        // weak to strong dependence, dry and wet climates, either sign.
+                        {0.05, 0.15, 0.65, 6000}, {0.55, 0.01, 0.2, 6000}, {0.75, 0.15, 0.65, 6000},
+                        {0.9, 0.3, 0.8, 6000},    {-0.6, 0.2, 0.6, 6000},  {0.85, 0.05, 0.5, 6000, 0.8},
+                        // Near 1, where the panel is halved or left to the Chebyshev panels.
+                        {0.97, 0.2, 0.5, 6000},   {0.995, 0.4, 0.6, 6000}};
   for (const Case& c : cases) {
     SCOPED_TRACE("r " + std::to_string(c.r) + " drift " + std::to_string(c.drift));
     std::mt19937 gen(static_cast<unsigned>(1000 * c.r + 7));
@@ -221,3 +227,62 @@ TEST(LatentRoot, CorrelationFileHoldsTheRootsWhateverTheThreads) {
 }
 
 }  // namespace
+
+// Enough sites for the pairs to be solved tile by tile out of their order: the file
+// on one thread and on three alike, and every line the pair's own root to 4 decimals.
+TEST(LatentRoot, PairsSolvedOutOfOrderLandOnTheirOwnLines) {
+  constexpr int NS = 30, NDAYS = 800;
+  std::mt19937 gen(11);
+  std::normal_distribution<double> normal;
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::vector<FittedRecord> recs;
+  std::vector<std::vector<double>> mu(NS + 1, std::vector<double>(NDAYS, -1.0)), wet(mu);
+  for (int day = 0; day < NDAYS; ++day) {
+    const double common = normal(gen);
+    for (int s = 1; s <= NS; ++s) {
+      if (u(gen) < 0.03) continue;
+      // Correlation with the common component falling with the site number.
+      const double c = 0.95 - 0.02 * s;
+      const double z = c * common + std::sqrt(1.0 - c * c) * normal(gen);
+      FittedRecord r;
+      r.site = s;
+      r.yy = 1980 + day / 360;
+      r.mm = 1 + (day % 360) / 30;
+      r.dd = 1 + day % 30;
+      r.mu = 0.1 + 0.6 * u(gen);
+      int ifail = 0;
+      r.y = z > -qnorm(r.mu, 0.0, 1.0, ifail) ? 1.0 : 0.0;
+      recs.push_back(r);
+      mu[static_cast<std::size_t>(s)][static_cast<std::size_t>(day)] = r.mu;
+      wet[static_cast<std::size_t>(s)][static_cast<std::size_t>(day)] = r.y;
+    }
+  }
+  std::string file[2];
+  for (int t = 0; t < 2; ++t) {
+    const auto [out, text] = run_corlat(recs, NS, t == 0 ? 1 : 3);
+    ASSERT_FALSE(out.ended) << out.output;
+    file[t] = text;
+  }
+  EXPECT_EQ(file[0], file[1]);
+  const auto lines = rgtest::lines(file[0]);
+  ASSERT_EQ(lines.size(), 1u + NS * (NS - 1) / 2);
+  std::size_t k = 1;
+  LatentRoot lr;
+  for (int i = 1; i < NS; ++i)
+    for (int j = i + 1; j <= NS; ++j, ++k) {
+      Days days;
+      double joint = 0.0;
+      for (std::size_t d = 0; d < NDAYS; ++d) {
+        const double a = mu[static_cast<std::size_t>(i)][d], b = mu[static_cast<std::size_t>(j)][d];
+        if (a < 0.0 || b < 0.0) continue;
+        days.add(a, b);
+        joint += wet[static_cast<std::size_t>(i)][d] * wet[static_cast<std::size_t>(j)][d];
+      }
+      lr.set_days(days.pi.data(), days.zi.data(), days.pj.data(), days.zj.data(), days.pi.size());
+      double r = NAN;
+      ASSERT_TRUE(lr.solve(joint, r));
+      SCOPED_TRACE(lines[k]);
+      EXPECT_EQ(std::stol(lines[k].substr(24, 5)), static_cast<long>(days.pi.size()));
+      EXPECT_NEAR(std::stod(lines[k].substr(16, 7)), r, 0.5e-4 + 1e-9);
+    }
+}
