@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <condition_variable>
 #include <limits>
@@ -255,23 +257,35 @@ struct PairResult {
 
 // Every site's fitted probability and latent threshold z = -qnorm(p) on every day
 // of the store (p = -1 where the site has no record): what the pairs need of the
-// store, read once. Memory: 16 bytes per site and day.
+// store, read once. Memory: 16 bytes per site and day. With them, one bit per site
+// and day for a record with a finite observation and one for an observation of 1:
+// while every observation is 0 or 1, the observed joint wet frequencies and common
+// days of the pairs are counts of these bits.
 struct LatentThresholds {
   std::int64_t ndays = 0;
   std::vector<std::vector<double>> p, z;
+  std::vector<std::vector<std::uint64_t>> present, wet;
+  bool binary = true;
 };
 
 LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites) {
   LatentThresholds t;
   t.p.resize(static_cast<std::size_t>(nsites) + 1);
   t.z.resize(static_cast<std::size_t>(nsites) + 1);
+  t.present.resize(static_cast<std::size_t>(nsites) + 1);
+  t.wet.resize(static_cast<std::size_t>(nsites) + 1);
   DayReader reader(chfit, nrec, nsites, "CORLAT");
   Day day;
   while (reader.next(day)) {
     for (int s = 1; s <= nsites; ++s) {
       t.p[static_cast<std::size_t>(s)].push_back(-1.0);
       t.z[static_cast<std::size_t>(s)].push_back(0.0);
+      if (t.ndays % 64 == 0) {
+        t.present[static_cast<std::size_t>(s)].push_back(0);
+        t.wet[static_cast<std::size_t>(s)].push_back(0);
+      }
     }
+    const std::uint64_t bit = std::uint64_t{1} << (t.ndays % 64);
     for (std::size_t k = 0; k < day.site.size(); ++k) {
       const double p = std::clamp(day.p[k], 0.0, 1.0);
       // A probability at its limit has an infinite threshold; its days enter the
@@ -284,10 +298,37 @@ LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites) {
       const auto s = static_cast<std::size_t>(day.site[k]);
       t.p[s].back() = p;
       t.z[s].back() = z;
+      const double y = day.y[k];
+      if (std::isfinite(y)) {
+        t.present[s].back() |= bit;
+        if (y == 1.0) t.wet[s].back() |= bit;
+        else if (y != 0.0) t.binary = false;
+      }
     }
     ++t.ndays;
   }
   return t;
+}
+
+// The mean of the products of the observations over the common days of every pair
+// i <= j, and the number of those days, as empcor gives them for observations of 0
+// and 1 (CORMIS without common days): sums of 0 and 1 are exact in any order.
+void joint_frequencies(const LatentThresholds& t, int nsites, Matrix& freq, Matrix& count) {
+  for (int i = 1; i <= nsites; ++i)
+    for (int j = i; j <= nsites; ++j) {
+      const auto& ai = t.present[static_cast<std::size_t>(i)];
+      const auto& aj = t.present[static_cast<std::size_t>(j)];
+      const auto& wi = t.wet[static_cast<std::size_t>(i)];
+      const auto& wj = t.wet[static_cast<std::size_t>(j)];
+      std::int64_t both = 0, wet = 0;
+      for (std::size_t w = 0; w < ai.size(); ++w) {
+        both += std::popcount(ai[w] & aj[w]);
+        wet += std::popcount(wi[w] & wj[w]);
+      }
+      const auto n = static_cast<double>(both);
+      count(i, j) = count(j, i) = n;
+      freq(i, j) = freq(j, i) = n > 0.0 ? static_cast<double>(wet) / n : CORMIS;
+    }
 }
 
 // The latent correlation of one pair: the r at which the expected number of joint
@@ -408,9 +449,9 @@ void corlat(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, 
   Matrix lat(MAXSIT, MAXSIT), count(MAXSIT, MAXSIT);
   // Observed joint wet frequencies first; lat then receives the latent correlations.
   Matrix freq(MAXSIT, MAXSIT);
-  empcor(chfit, nsites, nrec, RSP_OCCURRENCE, RES_OBSERVED, DEP_MEANPRODUCT, freq, count, MAXSIT);
-
   const LatentThresholds thresholds = latent_thresholds(chfit, nrec, nsites);
+  if (thresholds.binary) joint_frequencies(thresholds, nsites, freq, count);
+  else empcor(chfit, nsites, nrec, RSP_OCCURRENCE, RES_OBSERVED, DEP_MEANPRODUCT, freq, count, MAXSIT);
   if (nthreads <= 0) nthreads = pass_threads();
   PairWork work(thresholds, freq, count, nsites, nthreads);
   for (std::size_t k = 0; k < work.size(); ++k) {
