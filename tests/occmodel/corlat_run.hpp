@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "channels.hpp"
 #include "files.hpp"
 #include "model.hpp"
@@ -31,4 +33,19 @@ inline std::pair<rgtest::Outcome, std::string> run_corlat(const std::vector<rg::
     channels().close_all();
   });
   return {out, dir.read("cor_logi.dat")};
+}
+
+// The lines of cor_logi.dat, which must be the same whether corlat runs on one
+// thread or on three; empty when a run stopped.
+inline std::vector<std::string> corlat_lines_on_one_and_three_threads(const std::vector<rg::FittedRecord>& recs,
+                                                                       int nsites) {
+  std::string file[2];
+  for (int t = 0; t < 2; ++t) {
+    const auto [out, text] = run_corlat(recs, nsites, t == 0 ? 1 : 3);
+    EXPECT_FALSE(out.ended) << out.output;
+    if (out.ended) return {};
+    file[t] = text;
+  }
+  EXPECT_EQ(file[0], file[1]);
+  return rgtest::lines(file[0]);
 }

@@ -196,14 +196,7 @@ TEST(LatentRoot, CorrelationFileHoldsTheRootsWhateverTheThreads) {
       recs.push_back(r);
     }
   }
-  std::string file[2];
-  for (int t = 0; t < 2; ++t) {
-    const auto [out, text] = run_corlat(recs, NS, t == 0 ? 1 : 3);
-    ASSERT_FALSE(out.ended) << out.output;
-    file[t] = text;
-  }
-  EXPECT_EQ(file[0], file[1]);
-  const auto lines = rgtest::lines(file[0]);
+  const auto lines = corlat_lines_on_one_and_three_threads(recs, NS);
   ASSERT_EQ(lines.size(), 1u + NS * (NS - 1) / 2);
   std::size_t k = 1;
   for (int i = 1; i < NS; ++i)
@@ -257,14 +250,7 @@ TEST(LatentRoot, PairsSolvedOutOfOrderLandOnTheirOwnLines) {
       wet[static_cast<std::size_t>(s)][static_cast<std::size_t>(day)] = r.y;
     }
   }
-  std::string file[2];
-  for (int t = 0; t < 2; ++t) {
-    const auto [out, text] = run_corlat(recs, NS, t == 0 ? 1 : 3);
-    ASSERT_FALSE(out.ended) << out.output;
-    file[t] = text;
-  }
-  EXPECT_EQ(file[0], file[1]);
-  const auto lines = rgtest::lines(file[0]);
+  const auto lines = corlat_lines_on_one_and_three_threads(recs, NS);
   ASSERT_EQ(lines.size(), 1u + NS * (NS - 1) / 2);
   std::size_t k = 1;
   LatentRoot lr;
