@@ -21,7 +21,6 @@ constexpr int MAXDEPTH = 30;       // halvings of a panel
 // Gauss panel of the integral, and the most points of any rule. The error of a Gauss
 // panel is taken as its last two Legendre coefficients extrapolated to degree 2n
 // along their decay, and must be below TAIL_TOL per day, as for the Chebyshev panels.
-constexpr std::size_t SAMPLE = 16;
 constexpr int GSAMPLE = 5, GMAIN = 6, GMAX = 8;
 
 struct GaussRule {
@@ -74,31 +73,30 @@ void legendre(const double* c, int n, double x, double& value, double& s) {
 }
 
 // exp(x) for x <= 0 in plain arithmetic that the compiler can put on vector
-// registers: x = n ln 2 + f with |f| <= ln 2 / 2, reduced in double precision (the
-// exponent itself is a difference of large terms near r = 1), then exp(f) by its
-// Taylor polynomial of degree 7 in single precision, on twice the lanes of double,
-// times 2^n. Each term is then right to about 1e-7 relative (truncation 5e-9, the
-// rest rounding that is independent from day to day), so a sum over the days is
-// right to about 1e-7 / sqrt(days) relative: well below the 1e-9 per day to which
-// the panels are fitted (the roots move by less than 1e-9 from those of double
-// precision terms). Below -87 the argument is taken as -87: 2^-126, the smallest
-// normal single, which no sum of these terms can tell from 0.
+// registers. x itself is formed in double precision (near r = 1 it is a
+// difference of large terms); the rest is single precision, on twice the lanes of
+// double: x rounded, x = n ln 2 + f with |f| <= ln 2 / 2 (ln 2 in two parts, so f
+// is right to its last bit), exp(f) by its Taylor polynomial of degree 7, times
+// 2^n. Rounding x costs a relative error of at most |x| 6e-8 in a term of size
+// exp(x), so at most 2.2e-8 of the size of the largest terms (x near 0); with the
+// polynomial's truncation (5e-9) and rounding, each term is right to about 1e-7
+// relative, rounding that is independent from day to day, so a sum over the days
+// is right to about 1e-7 / sqrt(days) relative: well below the 1e-9 per day to
+// which the panels are fitted. Below -87 the argument is taken as -87: about
+// 2^-125.5, near the smallest normal single, which no sum of these terms can tell
+// from 0.
 constexpr double EXP_FLOOR = -87.0;
 
-// The reduction, in double precision: f and n.
-inline void exp_reduce(double x, float& f, std::uint32_t& n) {
-  constexpr double LOG2E = 1.4426950408889634074;
-  constexpr double LN2 = 6.93147180559945309417e-01;
-  constexpr double SHIFT = 6755399441055744.0;  // 1.5 * 2^52: rounds to an integer in the low bits
-  const double xc = std::max(x, EXP_FLOOR);
-  const double kd = xc * LOG2E + SHIFT;
-  const double nd = kd - SHIFT;
-  f = static_cast<float>(xc - nd * LN2);
-  n = static_cast<std::uint32_t>(static_cast<std::int32_t>(nd));
-}
-
-// exp(f) 2^n in single precision.
-inline float exp_scaled(float f, std::uint32_t n) {
+inline float exp_single(double x) {
+  constexpr float LOG2E = 1.44269504088896341f;
+  constexpr float LN2_HI = 0.693359375f;  // 9 bits: n LN2_HI is exact
+  constexpr float LN2_LO = -2.12194440e-4f;
+  constexpr float SHIFT = 12582912.0f;  // 1.5 * 2^23: rounds to an integer in the low bits
+  const float xf = static_cast<float>(std::max(x, EXP_FLOOR));
+  const float kf = xf * LOG2E + SHIFT;
+  const float nf = kf - SHIFT;
+  const float f = (xf - nf * LN2_HI) - nf * LN2_LO;
+  const std::uint32_t n = std::bit_cast<std::uint32_t>(kf) - std::bit_cast<std::uint32_t>(SHIFT);
   float p = 1.0f / 5040.0f;
   p = p * f + 1.0f / 720.0f;
   p = p * f + 1.0f / 120.0f;
@@ -120,95 +118,143 @@ inline float exp_scaled(float f, std::uint32_t n) {
 #define DAY_LOOPS
 #endif
 
-// Sum over the days of exp(alpha (h^2 + k^2) + beta h k): the work of the whole
-// estimate. Lanes are summed separately and then in a fixed order, so the sum is
-// the same whatever the vector width.
-DAY_LOOPS double LatentRoot::sum_exp(const double* a, const double* b, std::size_t m, double alpha, double beta) {
-  constexpr int LANES = 16;
-  double acc[LANES] = {};
-  auto term = [&](std::size_t d) {
-    float f;
-    std::uint32_t n;
-    exp_reduce(alpha * a[d] + beta * b[d], f, n);
-    return static_cast<double>(exp_scaled(f, n));
+namespace {
+
+// The most points of one sweep: a Chebyshev panel's.
+constexpr int MAXPOINTS = NODES;
+
+// For each point k < n, the sum over days d < m of exp(alpha[k] (h^2 + k^2) + beta[k]
+// h k) with h = zi[d], k = zj[d], over the days on which both probabilities lie
+// inside (0, 1): the work of the whole estimate. All points share one pass over the
+// days, so that a day's values are read once for all of them. Lanes are summed
+// separately and then in a fixed order, so the sums are the same whatever the
+// vector width. N > 0 is the number of points known when compiling (the
+// accumulators then stay in registers); N = 0 takes it from n.
+template <int N>
+[[gnu::always_inline]] inline void sweep_points(const double* pi, const double* zi, const double* pj, const double* zj,
+                                                std::size_t m, int n, const double* alpha, const double* beta,
+                                                double* out) {
+  constexpr std::size_t LANES = 16;
+  constexpr int P = N > 0 ? N : MAXPOINTS;
+  if constexpr (N > 0) n = N;
+  // A day outside has h^2 + k^2 so large that its terms vanish.
+  constexpr double OUTSIDE = 1.0e300;
+  double acc[P][LANES] = {};
+  double al[P], be[P];
+  for (int p = 0; p < n; ++p) {
+    al[p] = alpha[p];
+    be[p] = beta[p];
+  }
+  auto block = [&](std::size_t d0, std::size_t width) {
+    double a[LANES], b[LANES];
+    for (std::size_t l = 0; l < LANES; ++l) {
+      const std::size_t d = d0 + (l < width ? l : 0);
+      const double x = pi[d], y = pj[d], h = zi[d], k = zj[d];
+      const bool inner = (l < width) & (std::min(x, y) > 0.0) & (std::max(x, y) < 1.0);
+      a[l] = inner ? h * h + k * k : OUTSIDE;
+      b[l] = inner ? h * k : 0.0;
+    }
+    for (int p = 0; p < n; ++p)
+      for (std::size_t l = 0; l < LANES; ++l) {
+        acc[p][l] += static_cast<double>(exp_single(al[p] * a[l] + be[p] * b[l]));
+      }
   };
   std::size_t d = 0;
-  for (; d + LANES <= m; d += LANES)
-    for (int l = 0; l < LANES; ++l) acc[l] += term(d + static_cast<std::size_t>(l));
-  for (int l = 0; d < m; ++d, ++l) acc[l] += term(d);
-  double s = 0.0;
-  for (double w : acc) s += w;
-  return s;
+  for (; d + LANES <= m; d += LANES) block(d, LANES);
+  if (d < m) block(d, m - d);
+  for (int p = 0; p < n; ++p) {
+    double s = 0.0;
+    for (double w : acc[p]) s += w;
+    out[p] = s;
+  }
 }
 
-DAY_LOOPS void LatentRoot::set_days(const double* pi, const double* zi, const double* pj, const double* zj,
-                                    std::size_t ndays) {
-  constexpr double OUTSIDE = 1.0e300;
-  hk2_.resize(ndays);
-  hk_.resize(ndays);
-  double* a = hk2_.data();
-  double* b = hk_.data();
-  for (std::size_t d = 0; d < ndays; ++d) {
-    const bool inner = pi[d] > 0.0 && pi[d] < 1.0 && pj[d] > 0.0 && pj[d] < 1.0;
-    a[d] = inner ? zi[d] * zi[d] + zj[d] * zj[d] : OUTSIDE;
-    b[d] = inner ? zi[d] * zj[d] : 0.0;
+DAY_LOOPS void sweep(const double* pi, const double* zi, const double* pj, const double* zj, std::size_t m, int n,
+                     const double* alpha, const double* beta, double* out) {
+  switch (n) {
+    case 1: return sweep_points<1>(pi, zi, pj, zj, m, n, alpha, beta, out);
+    case 2: return sweep_points<2>(pi, zi, pj, zj, m, n, alpha, beta, out);
+    case GMAIN: return sweep_points<GMAIN>(pi, zi, pj, zj, m, n, alpha, beta, out);
+    default: return sweep_points<0>(pi, zi, pj, zj, m, n, alpha, beta, out);
   }
-  // The sum over the days is pi pj at every r where a probability is 0 or 1; lanes
-  // as in sum_exp.
+}
+
+}  // namespace
+
+void LatentRoot::sums(int n, const double* alpha, const double* beta, bool sample, std::size_t m, double* out) const {
+  if (sample) sweep(si_.sample_p, si_.sample_z, sj_.sample_p, sj_.sample_z, sample_size(ndays_), n, alpha, beta, out);
+  else sweep(si_.p, si_.z, sj_.p, sj_.z, m, n, alpha, beta, out);
+}
+
+DAY_LOOPS LatentRoot::Sums LatentRoot::pair_sums(const double* pi, const double* pj, std::size_t ndays) {
+  // Lanes as in the sweeps.
   constexpr int LANES = 8;
   double prod[LANES] = {}, up[LANES] = {}, low[LANES] = {}, in[LANES] = {};
   auto add = [&](int l, std::size_t d) {
-    const double w = pi[d] >= 0.0 && pj[d] >= 0.0 ? 1.0 : 0.0;
-    prod[l] += w * pi[d] * pj[d];
-    up[l] += w * std::min(pi[d], pj[d]);
-    low[l] += w * std::max(0.0, pi[d] + pj[d] - 1.0);
-    in[l] += a[d] < OUTSIDE ? 1.0 : 0.0;
+    const double x = pi[d], y = pj[d];
+    const bool common = std::min(x, y) >= 0.0;
+    prod[l] += common ? x * y : 0.0;
+    up[l] += common ? std::min(x, y) : 0.0;
+    low[l] += common ? std::max(0.0, x + y - 1.0) : 0.0;
+    in[l] += (std::min(x, y) > 0.0) & (std::max(x, y) < 1.0) ? 1.0 : 0.0;
   };
   std::size_t d0 = 0;
   for (; d0 + LANES <= ndays; d0 += LANES)
     for (int l = 0; l < LANES; ++l) add(l, d0 + static_cast<std::size_t>(l));
   for (int l = 0; d0 < ndays; ++d0, ++l) add(l, d0);
-  const std::size_t ns = (ndays + SAMPLE - 1) / SAMPLE;
-  shk2_.resize(ns);
-  shk_.resize(ns);
-  double sprod = 0.0, sup = 0.0, slow = 0.0;
-  for (std::size_t e = 0; e < ns; ++e) {
-    const std::size_t d = e * SAMPLE;
-    shk2_[e] = a[d];
-    shk_[e] = b[d];
-    const double w = pi[d] >= 0.0 && pj[d] >= 0.0 ? 1.0 : 0.0;
-    sprod += w * pi[d] * pj[d];
-    sup += w * std::min(pi[d], pj[d]);
-    slow += w * std::max(0.0, pi[d] + pj[d] - 1.0);
-  }
-  sproduct_ = sprod;
-  supper_ = sup;
-  slower_ = slow;
-  product_ = upper_ = lower_ = inner_ = 0.0;
+  Sums s;
   for (int l = 0; l < LANES; ++l) {
-    product_ += prod[l];
-    upper_ += up[l];
-    lower_ += low[l];
-    inner_ += in[l];
+    s.product += prod[l];
+    s.upper += up[l];
+    s.lower += low[l];
+    s.inner += in[l];
   }
+  return s;
 }
 
-// E on [a, b] from its values at the Chebyshev points; sign -1 integrates the
-// density of (X, -Y).
-double LatentRoot::density(double u, double sign) const {
-  const double s = std::sin(u), c2 = std::cos(u) * std::cos(u);
-  return sum_exp(hk2_.data(), hk_.data(), hk2_.size(), -0.5 / c2, sign * s / c2) / (2.0 * std::numbers::pi);
+void LatentRoot::set_days(const double* pi, const double* zi, const double* pj, const double* zj, std::size_t ndays) {
+  const std::size_t ns = sample_size(ndays);
+  own_sample_.resize(4 * ns);
+  double* sp = own_sample_.data();
+  for (std::size_t e = 0; e < ns; ++e) {
+    sp[e] = pi[e * SAMPLE];
+    sp[ns + e] = zi[e * SAMPLE];
+    sp[2 * ns + e] = pj[e * SAMPLE];
+    sp[3 * ns + e] = zj[e * SAMPLE];
+  }
+  set_days(Site{pi, zi, sp, sp + ns}, Site{pj, zj, sp + 2 * ns, sp + 3 * ns}, ndays, pair_sums(pi, pj, ndays));
 }
 
+void LatentRoot::set_days(const Site& i, const Site& j, std::size_t ndays, const Sums& sums) {
+  si_ = i;
+  sj_ = j;
+  ndays_ = ndays;
+  product_ = sums.product;
+  upper_ = sums.upper;
+  lower_ = sums.lower;
+  inner_ = sums.inner;
+  const Sums ss = pair_sums(i.sample_p, j.sample_p, sample_size(ndays));
+  sproduct_ = ss.product;
+  supper_ = ss.upper;
+  slower_ = ss.lower;
+}
+
+// E at the Chebyshev points of [a, b] and its coefficients there; sign -1
+// integrates the density of (X, -Y).
 void LatentRoot::fit_panel(double a, double b, double sign, Panel& p) {
   p.a = a;
   p.b = b;
   p.c.assign(NODES, 0.0);
-  double f[NODES];
+  double f[NODES], alpha[NODES], beta[NODES];
   const double mid = 0.5 * (a + b), half = 0.5 * (b - a);
   for (int j = 0; j < NODES; ++j) {
-    f[j] = density(mid + half * std::cos((j + 0.5) * std::numbers::pi / NODES), sign);
+    const double u = mid + half * std::cos((j + 0.5) * std::numbers::pi / NODES);
+    const double c2 = std::cos(u) * std::cos(u);
+    alpha[j] = -0.5 / c2;
+    beta[j] = sign * std::sin(u) / c2;
   }
+  sums(NODES, alpha, beta, false, ndays_, f);
+  for (int j = 0; j < NODES; ++j) f[j] /= 2.0 * std::numbers::pi;
   for (int n = 0; n < NODES; ++n) {
     double c = 0.0;
     for (int j = 0; j < NODES; ++j) c += f[j] * std::cos(n * (j + 0.5) * std::numbers::pi / NODES);
@@ -269,15 +315,17 @@ double interpolant(const std::vector<double>& c, double x) {
 void LatentRoot::fit_gauss(double lo, double hi, double sign, int n, bool sample, double* c) const {
   const GaussRule& g = gauss(n);
   const double mid = 0.5 * (lo + hi), half = 0.5 * (hi - lo);
-  double f[GMAX];
+  double f[GMAX], alpha[GMAX], beta[GMAX], t[GMAX];
   for (int i = 0; i < n; ++i) {
-    const double t = std::tanh(mid + half * g.x[i]);
-    const double u = 0.5 * std::numbers::pi * t;
-    const double s = std::sin(u), c2 = std::cos(u) * std::cos(u);
-    const double e = sample ? sum_exp(shk2_.data(), shk_.data(), shk2_.size(), -0.5 / c2, sign * s / c2)
-                            : sum_exp(hk2_.data(), hk_.data(), hk2_.size(), -0.5 / c2, sign * s / c2);
-    f[i] = e / (2.0 * std::numbers::pi) * 0.5 * std::numbers::pi * (1.0 - t * t) * g.w[i];
+    t[i] = std::tanh(mid + half * g.x[i]);
+    const double u = 0.5 * std::numbers::pi * t[i];
+    const double c2 = std::cos(u) * std::cos(u);
+    alpha[i] = -0.5 / c2;
+    beta[i] = sign * std::sin(u) / c2;
   }
+  sums(n, alpha, beta, sample, ndays_, f);
+  for (int i = 0; i < n; ++i)
+    f[i] = f[i] / (2.0 * std::numbers::pi) * 0.5 * std::numbers::pi * (1.0 - t[i] * t[i]) * g.w[i];
   for (int k = 0; k < n; ++k) {
     double sum = 0.0;
     for (int i = 0; i < n; ++i) {
@@ -412,10 +460,11 @@ bool LatentRoot::fallback(double target, double sign, double& r) {
   // that a weakly dependent pair does not interpolate E far beyond its root.
   // E(0) for it from the first eighth of the days (years of every season) is
   // close enough, at an eighth of a sweep.
-  const std::size_t part = hk2_.size() / 8;
-  const double e0 = part >= 512 ? sum_exp(hk2_.data(), hk_.data(), part, -0.5, 0.0) * static_cast<double>(hk2_.size()) /
-                                      (static_cast<double>(part) * 2.0 * std::numbers::pi)
-                                : density(0.0, sign);
+  const std::size_t part = ndays_ / 8 >= 512 ? ndays_ / 8 : ndays_;
+  const double alpha = -0.5, beta = 0.0;
+  double e0;
+  sums(1, &alpha, &beta, false, part, &e0);
+  e0 *= static_cast<double>(ndays_) / (static_cast<double>(part) * 2.0 * std::numbers::pi);
   const double guess = 1.5 * target / e0 + 0.05;
   const double first = guess < 0.6 ? guess : std::asin(0.85);
   const double EDGES[] = {0.0, first, std::asin(0.85), std::asin(0.95), std::asin(0.99), std::asin(0.999),

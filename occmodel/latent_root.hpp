@@ -29,7 +29,27 @@ class LatentRoot {
   // The days of a pair: fitted wet probabilities pi[d] and pj[d] (negative where
   // the site has no record; the pair's common days are those where both have one)
   // with their latent thresholds zi = -qnorm(pi) and zj = -qnorm(pj), d < ndays.
+  // The arrays are read, not copied: they must outlive the calls that follow.
   void set_days(const double* pi, const double* zi, const double* pj, const double* zj, std::size_t ndays);
+
+  // The first estimate of a root reads a sample of the days: every SAMPLE-th day,
+  // d = 0, SAMPLE, 2 SAMPLE, ..., sample_size(ndays) days in all.
+  static constexpr std::size_t SAMPLE = 16;
+  static std::size_t sample_size(std::size_t ndays) { return (ndays + SAMPLE - 1) / SAMPLE; }
+  // A site's days as above, with the same values on the sample's days.
+  struct Site {
+    const double *p = nullptr, *z = nullptr;
+    const double *sample_p = nullptr, *sample_z = nullptr;
+  };
+  // Sums over a pair's common days: pi pj (the expected joint wet days at r = 0),
+  // min(pi, pj) (at r = 1), max(0, pi + pj - 1) (at r = -1), and the number of days
+  // with both probabilities inside (0, 1).
+  struct Sums {
+    double product = 0.0, upper = 0.0, lower = 0.0, inner = 0.0;
+  };
+  static Sums pair_sums(const double* pi, const double* pj, std::size_t ndays);
+  // set_days for sites whose samples are laid out already and whose sums are known.
+  void set_days(const Site& i, const Site& j, std::size_t ndays, const Sums& sums);
   // The correlation r in [-1, 1] at which the days' expected number of joint wet
   // days equals joint (their observed number); false when no r reaches it (the
   // observed number lies beyond what r = -1 or r = 1 gives), r then being 1 above
@@ -47,10 +67,10 @@ class LatentRoot {
     std::vector<double> c;
   };
   void fit_panel(double a, double b, double sign, Panel& p);
-  // Sum over days d < m of exp(alpha a[d] + beta b[d]).
-  static double sum_exp(const double* a, const double* b, std::size_t m, double alpha, double beta);
-  // E(u) for the pair (X, sign Y).
-  double density(double u, double sign) const;
+  // For points k < n, the sums over the first m days, or over the sample of every
+  // SAMPLE-th day, of exp(alpha[k] (h^2 + k^2) + beta[k] h k): E at a point u is
+  // the sum with alpha = -1 / (2 cos^2 u), beta = sin u / cos^2 u, over 2 pi.
+  void sums(int n, const double* alpha, const double* beta, bool sample, std::size_t m, double* out) const;
   void cover(double a, double b, double sign, int depth, std::vector<Panel>& out);
   // The Legendre coefficients c[0..n) on [lo, hi] of F(v) = E(pi/2 tanh v) pi/2 sech^2 v
   // (E in u = pi/2 tanh v) from its values at the n Gauss points there, over all
@@ -64,16 +84,16 @@ class LatentRoot {
   // where needed; c and lo receive the coefficients and the start of the last panel.
   bool integrate(double a, double b, double sign, int depth, double& sum, double& lo, double* c) const;
 
-  // h^2 + k^2 and h k of every day; a day that is not common or has a
-  // probability of 0 or 1 has h^2 + k^2 so large that its terms are 0.
-  std::vector<double> hk2_, hk_;
+  // The pair's days, as given to set_days.
+  Site si_, sj_;
+  std::size_t ndays_ = 0;
   double inner_ = 0.0;         // days with both probabilities inside (0, 1)
   double product_ = 0.0;       // sum of pi pj: the expected joint days at r = 0
   double upper_ = 0.0;         // sum of min(pi, pj): at r = 1
   double lower_ = 0.0;         // sum of max(0, pi + pj - 1): at r = -1
   std::vector<Panel> panels_;
-  // Every SAMPLE-th day's h^2 + k^2 and h k, and the sample's sums as above.
-  std::vector<double> shk2_, shk_;
+  // The samples where set_days lays them out itself, and the sample's sums as above.
+  std::vector<double> own_sample_;
   double sproduct_ = 0.0, supper_ = 0.0, slower_ = 0.0;
 
 };

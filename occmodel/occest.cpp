@@ -266,6 +266,14 @@ struct LatentThresholds {
   std::vector<std::vector<double>> p, z;
   std::vector<std::vector<std::uint64_t>> present, wet;
   bool binary = true;
+  // p and z of every LatentRoot::SAMPLE-th day, read by the first estimate of every
+  // pair's root.
+  std::vector<std::vector<double>> sample_p, sample_z;
+
+  LatentRoot::Site site(int s) const {
+    const auto k = static_cast<std::size_t>(s);
+    return {p[k].data(), z[k].data(), sample_p[k].data(), sample_z[k].data()};
+  }
 };
 
 LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites) {
@@ -307,6 +315,13 @@ LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites) {
     }
     ++t.ndays;
   }
+  t.sample_p.resize(t.p.size());
+  t.sample_z.resize(t.p.size());
+  for (std::size_t s = 1; s < t.p.size(); ++s)
+    for (std::size_t d = 0; d < t.p[s].size(); d += LatentRoot::SAMPLE) {
+      t.sample_p[s].push_back(t.p[s][d]);
+      t.sample_z[s].push_back(t.z[s][d]);
+    }
   return t;
 }
 
@@ -347,11 +362,9 @@ class PairSolver {
       res.state = PairState::no_days;
       return res;
     }
-    const auto& pi = t_.p[static_cast<std::size_t>(i)];
-    const auto& pj = t_.p[static_cast<std::size_t>(j)];
-    const auto& zi = t_.z[static_cast<std::size_t>(i)];
-    const auto& zj = t_.z[static_cast<std::size_t>(j)];
-    root_.set_days(pi.data(), zi.data(), pj.data(), zj.data(), pi.size());
+    const auto ndays = static_cast<std::size_t>(t_.ndays);
+    const LatentRoot::Site si = t_.site(i), sj = t_.site(j);
+    root_.set_days(si, sj, ndays, LatentRoot::pair_sums(si.p, sj.p, ndays));
     if (!root_.solve(o * n, res.r)) res.state = PairState::incompatible;
     return res;
   }
@@ -387,9 +400,11 @@ class PairWork {
   std::size_t size() const { return pairs_.size(); }
   std::pair<int, int> pair(std::size_t k) const { return pairs_[k]; }
 
-  // The result of pair k, waiting for it if need be.
+  // The result of pair k, waiting for it if need be. The workers wake the reader
+  // only for the pair it waits for, not for every pair they finish.
   PairResult result(std::size_t k) {
     std::unique_lock<std::mutex> lock(mutex_);
+    awaited_ = k;
     ready_.wait(lock, [&] { return done_[k] != 0; });
     return results_[k];
   }
@@ -413,12 +428,14 @@ class PairWork {
       const std::size_t k = order_[n];
       const auto [i, j] = pairs_[k];
       PairResult r = solver.solve(i, j, o_(i, j), n_(i, j));
+      bool awaited;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         results_[k] = r;
         done_[k] = 1;
+        awaited = k == awaited_;
       }
-      ready_.notify_all();
+      if (awaited) ready_.notify_all();
     }
   }
 
@@ -432,6 +449,7 @@ class PairWork {
   std::atomic<std::size_t> next_{0};
   std::atomic<bool> abort_{false};
   std::mutex mutex_;
+  std::size_t awaited_ = 0;  // the pair the reader waits for, under mutex_
   std::condition_variable ready_;
   std::vector<std::thread> workers_;
 };
