@@ -346,13 +346,75 @@ void joint_frequencies(const LatentThresholds& t, int nsites, Matrix& freq, Matr
     }
 }
 
+// The pairs i < j in pair order, and the order in which they are worked on: tile by
+// tile of TILE x TILE sites, so that the days of the sites of a tile are read from
+// the cache rather than from memory.
+struct PairOrder {
+  std::vector<std::pair<int, int>> pairs;
+  std::vector<std::size_t> tiled;      // pair indices, tile after tile
+  std::vector<std::size_t> tile_start;  // where each tile starts in tiled, and its end
+
+  explicit PairOrder(int nsites) {
+    constexpr int TILE = 24;
+    for (int i = 1; i < nsites; ++i)
+      for (int j = i + 1; j <= nsites; ++j) pairs.push_back({i, j});
+    std::vector<std::size_t> first(static_cast<std::size_t>(nsites) + 1, 0);  // index of pair (i, i + 1)
+    for (std::size_t i = 2; i < first.size(); ++i)
+      first[i] = first[i - 1] + (static_cast<std::size_t>(nsites) + 1 - i);
+    for (int bi = 1; bi < nsites; bi += TILE)
+      for (int bj = bi; bj <= nsites; bj += TILE) {
+        tile_start.push_back(tiled.size());
+        for (int i = bi; i < std::min(bi + TILE, nsites); ++i)
+          for (int j = std::max(bj, i + 1); j < std::min(bj + TILE, nsites + 1); ++j)
+            tiled.push_back(first[static_cast<std::size_t>(i)] + static_cast<std::size_t>(j - i - 1));
+      }
+    tile_start.push_back(tiled.size());
+  }
+};
+
+// The sums over the common days that every pair's root starts from, for all pairs:
+// tile by tile, and within a tile block by block of days, so that a block of a
+// site's days is read from memory once per tile rather than once per pair. The
+// blocks of a pair are added in order, so the sums do not depend on the threads.
+std::vector<LatentRoot::Sums> pair_sums(const LatentThresholds& t, const PairOrder& order, int nthreads) {
+  constexpr std::size_t BLOCK = 512;
+  std::vector<LatentRoot::Sums> sums(order.pairs.size());
+  const auto ndays = static_cast<std::size_t>(t.ndays);
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t tile; (tile = next++) + 1 < order.tile_start.size();) {
+      const std::size_t from = order.tile_start[tile], to = order.tile_start[tile + 1];
+      for (std::size_t d = 0; d < ndays; d += BLOCK) {
+        const std::size_t len = std::min(BLOCK, ndays - d);
+        for (std::size_t n = from; n < to; ++n) {
+          const std::size_t k = order.tiled[n];
+          const auto [i, j] = order.pairs[k];
+          const LatentRoot::Sums b = LatentRoot::pair_sums(t.p[static_cast<std::size_t>(i)].data() + d,
+                                                           t.p[static_cast<std::size_t>(j)].data() + d, len);
+          LatentRoot::Sums& s = sums[k];
+          s.product += b.product;
+          s.upper += b.upper;
+          s.lower += b.lower;
+          s.inner += b.inner;
+        }
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int k = 1; k < nthreads; ++k) threads.emplace_back(work);
+  work();
+  for (auto& th : threads) th.join();
+  return sums;
+}
+
 // The latent correlation of one pair: the r at which the expected number of joint
 // wet days over the pair's common days equals the observed number.
 class PairSolver {
  public:
-  explicit PairSolver(const LatentThresholds& t) : t_(t) {}
+  PairSolver(const LatentThresholds& t, const std::vector<LatentRoot::Sums>& sums) : t_(t), sums_(sums) {}
 
-  PairResult solve(int i, int j, double o, double n) {
+  // Pair k, (i, j).
+  PairResult solve(std::size_t k, int i, int j, double o, double n) {
     PairResult res;
     if (n > MAXDAYS) {
       res.state = PairState::too_many_days;
@@ -364,13 +426,14 @@ class PairSolver {
     }
     const auto ndays = static_cast<std::size_t>(t_.ndays);
     const LatentRoot::Site si = t_.site(i), sj = t_.site(j);
-    root_.set_days(si, sj, ndays, LatentRoot::pair_sums(si.p, sj.p, ndays));
+    root_.set_days(si, sj, ndays, sums_[k]);
     if (!root_.solve(o * n, res.r)) res.state = PairState::incompatible;
     return res;
   }
 
  private:
   const LatentThresholds& t_;
+  const std::vector<LatentRoot::Sums>& sums_;
   LatentRoot root_;
 };
 
@@ -378,27 +441,14 @@ class PairSolver {
 class PairWork {
  public:
   PairWork(const LatentThresholds& t, const Matrix& o, const Matrix& n, int nsites, int nthreads)
-      : t_(t), o_(o), n_(n), results_(npairs(nsites)), done_(npairs(nsites), 0) {
-    for (int i = 1; i < nsites; ++i)
-      for (int j = i + 1; j <= nsites; ++j) pairs_.push_back({i, j});
-    // The pairs are solved tile by tile of TILE x TILE sites, so that the days of the
-    // sites of a tile are read from the cache rather than from memory; the results
-    // are handed over in pair order all the same.
-    constexpr int TILE = 24;
-    std::vector<std::size_t> first(static_cast<std::size_t>(nsites) + 1, 0);  // index of pair (i, i + 1)
-    for (std::size_t i = 2; i < first.size(); ++i)
-      first[i] = first[i - 1] + (static_cast<std::size_t>(nsites) + 1 - i);
-    for (int bi = 1; bi < nsites; bi += TILE)
-      for (int bj = bi; bj <= nsites; bj += TILE)
-        for (int i = bi; i < std::min(bi + TILE, nsites); ++i)
-          for (int j = std::max(bj, i + 1); j < std::min(bj + TILE, nsites + 1); ++j)
-            order_.push_back(first[static_cast<std::size_t>(i)] + static_cast<std::size_t>(j - i - 1));
+      : t_(t), o_(o), n_(n), order_(nsites), sums_(pair_sums(t, order_, nthreads)),
+        results_(order_.pairs.size()), done_(order_.pairs.size(), 0) {
     for (int k = 0; k < nthreads; ++k) workers_.emplace_back([this] { work(); });
   }
   ~PairWork() { stop(); }
 
-  std::size_t size() const { return pairs_.size(); }
-  std::pair<int, int> pair(std::size_t k) const { return pairs_[k]; }
+  std::size_t size() const { return order_.pairs.size(); }
+  std::pair<int, int> pair(std::size_t k) const { return order_.pairs[k]; }
 
   // The result of pair k, waiting for it if need be. The workers wake the reader
   // only for the pair it waits for, not for every pair they finish.
@@ -416,18 +466,14 @@ class PairWork {
   }
 
  private:
-  static std::size_t npairs(int nsites) {
-    return nsites < 2 ? 0 : static_cast<std::size_t>(nsites) * static_cast<std::size_t>(nsites - 1) / 2;
-  }
-
   void work() {
-    PairSolver solver(t_);
+    PairSolver solver(t_, sums_);
     for (;;) {
       const std::size_t n = next_++;
-      if (n >= order_.size() || abort_) return;
-      const std::size_t k = order_[n];
-      const auto [i, j] = pairs_[k];
-      PairResult r = solver.solve(i, j, o_(i, j), n_(i, j));
+      if (n >= order_.tiled.size() || abort_) return;
+      const std::size_t k = order_.tiled[n];
+      const auto [i, j] = order_.pairs[k];
+      PairResult r = solver.solve(k, i, j, o_(i, j), n_(i, j));
       bool awaited;
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -442,8 +488,8 @@ class PairWork {
   const LatentThresholds& t_;
   const Matrix& o_;
   const Matrix& n_;
-  std::vector<std::pair<int, int>> pairs_;
-  std::vector<std::size_t> order_;  // the order in which the pairs are solved
+  const PairOrder order_;
+  const std::vector<LatentRoot::Sums> sums_;
   std::vector<PairResult> results_;
   std::vector<char> done_;
   std::atomic<std::size_t> next_{0};
