@@ -72,39 +72,32 @@ void legendre(const double* c, int n, double x, double& value, double& s) {
   }
 }
 
-// exp(x) for x <= 0 in plain arithmetic that the compiler can put on vector
-// registers. x itself is formed in double precision (near r = 1 it is a
+// 2^y for y <= 0 in plain arithmetic that the compiler can put on vector
+// registers. y itself is formed in double precision (near r = 1 it is a
 // difference of large terms); the rest is single precision, on twice the lanes of
-// double: x rounded, x = n ln 2 + f with |f| <= ln 2 / 2 (ln 2 in two parts, so f
-// is right to its last bit), exp(f) by its Taylor polynomial of degree 7, times
-// 2^n. Rounding x costs a relative error of at most |x| 6e-8 in a term of size
-// exp(x), so at most 2.2e-8 of the size of the largest terms (x near 0); with the
-// polynomial's truncation (5e-9) and rounding, each term is right to about 1e-7
+// double: y rounded, y = n + g with |g| <= 1/2 (g exact), 2^g by a polynomial of
+// degree 6 (interpolating at the Chebyshev points of [-1/2, 1/2], relative error
+// 2.5e-9), times 2^n. Rounding y costs a relative error of at most 4.2e-8 |y| in a
+// term of size 2^y, so at most 2.2e-8 of the size of the largest terms (y near
+// 0); with the rounding of the polynomial each term is right to about 1e-7
 // relative, rounding that is independent from day to day, so a sum over the days
 // is right to about 1e-7 / sqrt(days) relative: well below the 1e-9 per day to
-// which the panels are fitted. Below -87 the argument is taken as -87: about
-// 2^-125.5, near the smallest normal single, which no sum of these terms can tell
-// from 0.
-constexpr double EXP_FLOOR = -87.0;
-
-inline float exp_single(double x) {
-  constexpr float LOG2E = 1.44269504088896341f;
-  constexpr float LN2_HI = 0.693359375f;  // 9 bits: n LN2_HI is exact
-  constexpr float LN2_LO = -2.12194440e-4f;
+// which the panels are fitted. Below -126 the argument is taken as -126: 2^-126,
+// the smallest normal single, which no sum of these terms can tell from 0.
+inline float exp2_single(double y) {
   constexpr float SHIFT = 12582912.0f;  // 1.5 * 2^23: rounds to an integer in the low bits
-  const float xf = static_cast<float>(std::max(x, EXP_FLOOR));
-  const float kf = xf * LOG2E + SHIFT;
+  const float yf = static_cast<float>(std::max(y, -126.0));
+  const float kf = yf + SHIFT;
   const float nf = kf - SHIFT;
-  const float f = (xf - nf * LN2_HI) - nf * LN2_LO;
+  const float g = yf - nf;
   const std::uint32_t n = std::bit_cast<std::uint32_t>(kf) - std::bit_cast<std::uint32_t>(SHIFT);
-  float p = 1.0f / 5040.0f;
-  p = p * f + 1.0f / 720.0f;
-  p = p * f + 1.0f / 120.0f;
-  p = p * f + 1.0f / 24.0f;
-  p = p * f + 1.0f / 6.0f;
-  p = p * f + 0.5f;
-  p = p * f + 1.0f;
-  p = p * f + 1.0f;
+  float p = 0.00015461444695632573f;
+  p = p * g + 0.0013400428177416093f;
+  p = p * g + 0.0096180566785323603f;
+  p = p * g + 0.05550327226670846f;
+  p = p * g + 0.2402265092228873f;
+  p = p * g + 0.69314720670283236f;
+  p = p * g + 1.0f;
   return p * std::bit_cast<float>((n << 23) + (std::uint32_t{127} << 23));
 }
 
@@ -141,10 +134,16 @@ template <int N>
   constexpr double OUTSIDE = 1.0e300;
   double acc[P][LANES] = {};
   double al[P], be[P];
+  // exp(x) = 2^(x log2 e).
+  constexpr double LOG2E = 1.4426950408889634074;
   for (int p = 0; p < n; ++p) {
-    al[p] = alpha[p];
-    be[p] = beta[p];
+    al[p] = alpha[p] * LOG2E;
+    be[p] = beta[p] * LOG2E;
   }
+  // Terms are added in single precision over GROUP blocks of days, few enough that
+  // this rounds no more than the terms themselves, and those sums in double.
+  constexpr std::size_t GROUP = 4;
+  float part[P][LANES] = {};
   auto block = [&](std::size_t d0, std::size_t width) {
     double a[LANES], b[LANES];
     for (std::size_t l = 0; l < LANES; ++l) {
@@ -155,13 +154,23 @@ template <int N>
       b[l] = inner ? h * k : 0.0;
     }
     for (int p = 0; p < n; ++p)
+      for (std::size_t l = 0; l < LANES; ++l) part[p][l] += exp2_single(al[p] * a[l] + be[p] * b[l]);
+  };
+  auto add_parts = [&] {
+    for (int p = 0; p < n; ++p)
       for (std::size_t l = 0; l < LANES; ++l) {
-        acc[p][l] += static_cast<double>(exp_single(al[p] * a[l] + be[p] * b[l]));
+        acc[p][l] += static_cast<double>(part[p][l]);
+        part[p][l] = 0.0f;
       }
   };
   std::size_t d = 0;
+  for (; d + GROUP * LANES <= m; d += GROUP * LANES) {
+    for (std::size_t g = 0; g < GROUP; ++g) block(d + g * LANES, LANES);
+    add_parts();
+  }
   for (; d + LANES <= m; d += LANES) block(d, LANES);
   if (d < m) block(d, m - d);
+  add_parts();
   for (int p = 0; p < n; ++p) {
     double s = 0.0;
     for (double w : acc[p]) s += w;

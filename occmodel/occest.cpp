@@ -15,6 +15,7 @@
 #include "channels.hpp"
 #include "console.hpp"
 #include "correl.hpp"
+#include "dateutil.hpp"
 #include "dev_math.hpp"
 #include "files.hpp"
 #include "fixed_format.hpp"
@@ -276,36 +277,42 @@ struct LatentThresholds {
   }
 };
 
-LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites) {
+// The number of days from the first record of the store to the last: room for
+// every day, so that the site arrays are not moved while they grow (0 if the dates
+// cannot tell).
+std::size_t day_span(int chfit, std::int64_t nrec) {
+  RecordStore& store = channels().store(chfit);
+  FittedRecord first, last;
+  if (nrec < 1 || !read_fitted(store, 1, first) || !read_fitted(store, nrec, last)) return 0;
+  int j0 = 0, j1 = 0, f0 = 0, f1 = 0;
+  dmytoj(first.dd, first.mm, first.yy, j0, f0);
+  dmytoj(last.dd, last.mm, last.yy, j1, f1);
+  return f0 == 0 && f1 == 0 && j1 >= j0 ? static_cast<std::size_t>(j1 - j0) + 1 : 0;
+}
+
+LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites, int nthreads) {
   LatentThresholds t;
-  t.p.resize(static_cast<std::size_t>(nsites) + 1);
-  t.z.resize(static_cast<std::size_t>(nsites) + 1);
-  t.present.resize(static_cast<std::size_t>(nsites) + 1);
-  t.wet.resize(static_cast<std::size_t>(nsites) + 1);
+  const auto n = static_cast<std::size_t>(nsites) + 1;
+  t.p.resize(n);
+  t.z.resize(n);
+  t.present.resize(n);
+  t.wet.resize(n);
+  if (const std::size_t span = day_span(chfit, nrec); span > 0 && span <= static_cast<std::size_t>(nrec))
+    for (std::size_t s = 1; s < n; ++s) t.p[s].reserve(span);
   DayReader reader(chfit, nrec, nsites, "CORLAT");
   Day day;
   while (reader.next(day)) {
-    for (int s = 1; s <= nsites; ++s) {
-      t.p[static_cast<std::size_t>(s)].push_back(-1.0);
-      t.z[static_cast<std::size_t>(s)].push_back(0.0);
+    for (std::size_t s = 1; s < n; ++s) {
+      t.p[s].push_back(-1.0);
       if (t.ndays % 64 == 0) {
-        t.present[static_cast<std::size_t>(s)].push_back(0);
-        t.wet[static_cast<std::size_t>(s)].push_back(0);
+        t.present[s].push_back(0);
+        t.wet[s].push_back(0);
       }
     }
     const std::uint64_t bit = std::uint64_t{1} << (t.ndays % 64);
     for (std::size_t k = 0; k < day.site.size(); ++k) {
-      const double p = std::clamp(day.p[k], 0.0, 1.0);
-      // A probability at its limit has an infinite threshold; its days enter the
-      // estimate through p alone.
-      double z = 0.0;
-      if (p > 0.0 && p < 1.0) {
-        int ifail = 0;
-        z = -qnorm(p, 0.0, 1.0, ifail);
-      }
       const auto s = static_cast<std::size_t>(day.site[k]);
-      t.p[s].back() = p;
-      t.z[s].back() = z;
+      t.p[s].back() = std::clamp(day.p[k], 0.0, 1.0);
       const double y = day.y[k];
       if (std::isfinite(y)) {
         t.present[s].back() |= bit;
@@ -315,13 +322,30 @@ LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites) {
     }
     ++t.ndays;
   }
-  t.sample_p.resize(t.p.size());
-  t.sample_z.resize(t.p.size());
-  for (std::size_t s = 1; s < t.p.size(); ++s)
-    for (std::size_t d = 0; d < t.p[s].size(); d += LatentRoot::SAMPLE) {
-      t.sample_p[s].push_back(t.p[s][d]);
-      t.sample_z[s].push_back(t.z[s][d]);
+  // The thresholds and the samples, site by site on the threads. A probability at
+  // its limit has an infinite threshold; its days enter the estimate through p alone.
+  t.sample_p.resize(n);
+  t.sample_z.resize(n);
+  std::atomic<std::size_t> next{1};
+  auto work = [&] {
+    for (std::size_t s; (s = next++) < n;) {
+      const std::vector<double>& p = t.p[s];
+      std::vector<double>& z = t.z[s];
+      z.assign(p.size(), 0.0);
+      for (std::size_t d = 0; d < p.size(); ++d) {
+        int ifail = 0;
+        if (p[d] > 0.0 && p[d] < 1.0) z[d] = -qnorm(p[d], 0.0, 1.0, ifail);
+      }
+      for (std::size_t d = 0; d < p.size(); d += LatentRoot::SAMPLE) {
+        t.sample_p[s].push_back(p[d]);
+        t.sample_z[s].push_back(z[d]);
+      }
     }
+  };
+  std::vector<std::thread> threads;
+  for (int k = 1; k < nthreads; ++k) threads.emplace_back(work);
+  work();
+  for (auto& th : threads) th.join();
   return t;
 }
 
@@ -513,10 +537,10 @@ void corlat(int chfit, std::int64_t nrec, const SiteTable& sites, Model& model, 
   Matrix lat(MAXSIT, MAXSIT), count(MAXSIT, MAXSIT);
   // Observed joint wet frequencies first; lat then receives the latent correlations.
   Matrix freq(MAXSIT, MAXSIT);
-  const LatentThresholds thresholds = latent_thresholds(chfit, nrec, nsites);
+  if (nthreads <= 0) nthreads = pass_threads();
+  const LatentThresholds thresholds = latent_thresholds(chfit, nrec, nsites, nthreads);
   if (thresholds.binary) joint_frequencies(thresholds, nsites, freq, count);
   else empcor(chfit, nsites, nrec, RSP_OCCURRENCE, RES_OBSERVED, DEP_MEANPRODUCT, freq, count, MAXSIT);
-  if (nthreads <= 0) nthreads = pass_threads();
   PairWork work(thresholds, freq, count, nsites, nthreads);
   for (std::size_t k = 0; k < work.size(); ++k) {
     const auto [i, j] = work.pair(k);
