@@ -197,15 +197,16 @@ void LatentRoot::sums(int n, const double* alpha, const double* beta, bool sampl
 
 DAY_LOOPS LatentRoot::Sums LatentRoot::pair_sums(const double* pi, const double* pj, std::size_t ndays) {
   // Lanes as in the sweeps.
-  constexpr int LANES = 8;
+  constexpr int LANES = 16;
   double prod[LANES] = {}, up[LANES] = {}, low[LANES] = {}, in[LANES] = {};
   auto add = [&](int l, std::size_t d) {
-    const double x = pi[d], y = pj[d];
-    const bool common = std::min(x, y) >= 0.0;
-    prod[l] += common ? x * y : 0.0;
-    up[l] += common ? std::min(x, y) : 0.0;
-    low[l] += common ? std::max(0.0, x + y - 1.0) : 0.0;
-    in[l] += (std::min(x, y) > 0.0) & (std::max(x, y) < 1.0) ? 1.0 : 0.0;
+    // A day without a record adds to each sum what a probability of 0 adds: nothing.
+    const double x = std::max(pi[d], 0.0), y = std::max(pj[d], 0.0);
+    const double lo = std::min(x, y), hi = std::max(x, y);
+    prod[l] += x * y;
+    up[l] += lo;
+    low[l] += std::max(0.0, x + y - 1.0);
+    in[l] += (lo > 0.0) & (hi < 1.0) ? 1.0 : 0.0;
   };
   std::size_t d0 = 0;
   for (; d0 + LANES <= ndays; d0 += LANES)

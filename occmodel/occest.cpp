@@ -352,6 +352,9 @@ LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites, int
 // The mean of the products of the observations over the common days of every pair
 // i <= j, and the number of those days, as empcor gives them for observations of 0
 // and 1 (CORMIS without common days): sums of 0 and 1 are exact in any order.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+__attribute__((target_clones("default", "popcnt")))
+#endif
 void joint_frequencies(const LatentThresholds& t, int nsites, Matrix& freq, Matrix& count) {
   for (int i = 1; i <= nsites; ++i)
     for (int j = i; j <= nsites; ++j) {
