@@ -42,7 +42,22 @@ struct Cache {
   int channel = 0;  // 0: no cache file
   const SequentialStore* file = nullptr;
   CacheKey key;
+  // The statistic of the other residual type that came with it from the same pass
+  // (see companion_type), in memory: count and statistic of the pairs i <= j in order.
+  CacheKey companion_key;
+  std::vector<double> companion;
 };
+
+// The amount model's residual analysis asks for the correlations of the Pearson
+// residuals after the dependence step asked for those of the Anscombe residuals
+// (or the other way round): both come from one pass over the store. Other
+// requests have no companion (-1).
+int companion_type(int model, int restyp) {
+  if (model != RSP_AMOUNT) return -1;
+  if (restyp == RES_ANSCOMBE) return RES_PEARSON;
+  if (restyp == RES_PEARSON) return RES_ANSCOMBE;
+  return -1;
+}
 
 Cache& cache() {
   static Cache c;
@@ -82,34 +97,40 @@ double residual(int model, int restyp, double y, double mu) {
 #define BLOCK_LOOPS
 #endif
 
-// Pairwise sums over common days: for a pair i <= j the sums of v_i v_j, the
-// count, and the sums of v_i, v_i^2, v_j and v_j^2 over the pair's common days.
-// Days are gathered into blocks of dense rows (value, square and presence, 0 where
-// a site has no value) and each block is added as matrix products: for site i and
-// eight sites j at a time, the sums are held in vector registers over the days of
-// the block on which i has a value. Each pair's sums still take its days in order,
-// and a day on which j has no value adds an exact 0, so the sums are those of a
-// day by day walk over the pairs present, without its scattered memory traffic.
+// Pairwise sums over common days: for a pair i <= j the count, and for each of up to
+// two sets of values the sums of v_i v_j, v_i, v_i^2, v_j and v_j^2 over the pair's
+// common days. Days are gathered into blocks of dense rows (value, square and
+// presence, 0 where a site has no value) and each block is added as matrix
+// products: for site i and eight sites j at a time, the sums are held in vector
+// registers over the days of the block on which i has a value. Each pair's sums
+// still take its days in order, and a day on which j has no value adds an exact 0,
+// so the sums are those of a day by day walk over the pairs present, without its
+// scattered memory traffic; a second set of values shares the walk and its count.
 class PairSums {
  public:
-  explicit PairSums(int nsites)
+  PairSums(int nsites, int nsets)
       : n_(nsites),
+        sets_(nsets),
         w_((static_cast<std::size_t>(nsites) + LANES - 1) / LANES * LANES),
-        acc_(NSUMS * w_ * w_, 0.0),
-        val_(BLOCK * w_, 0.0),
-        sq_(BLOCK * w_, 0.0),
+        acc_((1 + SUMS * static_cast<std::size_t>(nsets)) * w_ * w_, 0.0),
+        val_(static_cast<std::size_t>(nsets) * BLOCK * w_, 0.0),
+        sq_(static_cast<std::size_t>(nsets) * BLOCK * w_, 0.0),
         on_(BLOCK * w_, 0.0),
         days_(BLOCK * w_),
         ndays_(w_, 0) {}
 
-  void set(int site, double v) {
+  // The values of a site on the current day, one per set.
+  void set(int site, const double* v) {
     const std::size_t k = row_ * w_ + static_cast<std::size_t>(site - 1);
     if (on_[k] == 0.0) {
       const auto i = static_cast<std::size_t>(site - 1);
       days_[i * BLOCK + ndays_[i]++] = static_cast<std::uint16_t>(row_);
     }
-    val_[k] = v;
-    sq_[k] = v * v;
+    for (int s = 0; s < sets_; ++s) {
+      const std::size_t ks = static_cast<std::size_t>(s) * BLOCK * w_ + k;
+      val_[ks] = v[s];
+      sq_[ks] = v[s] * v[s];
+    }
     on_[k] = 1.0;
   }
 
@@ -118,11 +139,14 @@ class PairSums {
     if (++row_ == BLOCK) flush();
   }
 
-  // The statistic of pair i <= j (1-based) and its count; after finish().
-  void result(int i, int j, int deptyp, double& stat, double& count) const {
+  // The statistic of pair i <= j (1-based) for a set of values, and its count;
+  // after finish().
+  void result(int i, int j, int set, int deptyp, double& stat, double& count) const {
     const std::size_t k = static_cast<std::size_t>(i - 1) * w_ + static_cast<std::size_t>(j - 1);
-    auto sum = [&](int which) { return acc_[static_cast<std::size_t>(which) * w_ * w_ + k]; };
-    count = sum(CNT);
+    auto sum = [&](int which) {
+      return acc_[(1 + SUMS * static_cast<std::size_t>(set) + static_cast<std::size_t>(which)) * w_ * w_ + k];
+    };
+    count = acc_[k];
     if (count <= 0.0) {
       stat = CORMIS;
       return;
@@ -153,60 +177,71 @@ class PairSums {
 
  private:
   static constexpr std::size_t LANES = 8, BLOCK = 128;
-  enum { CROSS, CNT, SUM_I, SQ_I, SUM_J, SQ_J, NSUMS };
+  // The sums of a set, after the count.
+  enum { CROSS, SUM_I, SQ_I, SUM_J, SQ_J, SUMS };
 
   // Eight lanes of doubles; GCC and Clang split them into what the machine has.
   typedef double Lanes __attribute__((vector_size(LANES * sizeof(double))));
 
-  BLOCK_LOOPS void flush() {
-    const std::size_t w = w_, ww = w_ * w_, rows = row_;
+  template <int S>
+  [[gnu::always_inline]] inline void add_block() {
+    const std::size_t w = w_, ww = w_ * w_, plane = BLOCK * w_;
     const double* val = val_.data();
     const double* sq = sq_.data();
     const double* on = on_.data();
     double* acc = acc_.data();
+    auto load = [](Lanes& v, const double* p) { std::memcpy(&v, p, sizeof v); };
+    auto store = [](double* p, const Lanes& v) { std::memcpy(p, &v, sizeof v); };
     for (std::size_t i = 0; i < static_cast<std::size_t>(n_); ++i)
       for (std::size_t j0 = i / LANES * LANES; j0 < w; j0 += LANES) {
         double* out = acc + i * w + j0;
-        Lanes cross, cnt, sum_i, sq_i, sum_j, sq_j;
-        std::memcpy(&cross, out + CROSS * ww, sizeof cross);
-        std::memcpy(&cnt, out + CNT * ww, sizeof cnt);
-        std::memcpy(&sum_i, out + SUM_I * ww, sizeof sum_i);
-        std::memcpy(&sq_i, out + SQ_I * ww, sizeof sq_i);
-        std::memcpy(&sum_j, out + SUM_J * ww, sizeof sum_j);
-        std::memcpy(&sq_j, out + SQ_J * ww, sizeof sq_j);
+        Lanes cnt, sums[S][SUMS];
+        load(cnt, out);
+        for (int s = 0; s < S; ++s)
+          for (int q = 0; q < SUMS; ++q) load(sums[s][q], out + (1 + SUMS * s + q) * ww);
         const std::uint16_t* days = days_.data() + i * BLOCK;
         for (std::size_t t = 0; t < ndays_[i]; ++t) {
           const std::size_t k = days[t] * w;
-          const double vi = val[k + i], qi = sq[k + i];
-          Lanes vj, qj, mj;
-          std::memcpy(&vj, val + k + j0, sizeof vj);
-          std::memcpy(&qj, sq + k + j0, sizeof qj);
-          std::memcpy(&mj, on + k + j0, sizeof mj);
-          cross += vi * vj;
+          Lanes mj, vj, qj;
+          load(mj, on + k + j0);
           cnt += mj;
-          sum_i += vi * mj;
-          sq_i += qi * mj;
-          sum_j += vj;
-          sq_j += qj;
+          for (int s = 0; s < S; ++s) {
+            const std::size_t ks = static_cast<std::size_t>(s) * plane + k;
+            const double vi = val[ks + i], qi = sq[ks + i];
+            load(vj, val + ks + j0);
+            load(qj, sq + ks + j0);
+            sums[s][CROSS] += vi * vj;
+            sums[s][SUM_I] += vi * mj;
+            sums[s][SQ_I] += qi * mj;
+            sums[s][SUM_J] += vj;
+            sums[s][SQ_J] += qj;
+          }
         }
-        std::memcpy(out + CROSS * ww, &cross, sizeof cross);
-        std::memcpy(out + CNT * ww, &cnt, sizeof cnt);
-        std::memcpy(out + SUM_I * ww, &sum_i, sizeof sum_i);
-        std::memcpy(out + SQ_I * ww, &sq_i, sizeof sq_i);
-        std::memcpy(out + SUM_J * ww, &sum_j, sizeof sum_j);
-        std::memcpy(out + SQ_J * ww, &sq_j, sizeof sq_j);
+        store(out, cnt);
+        for (int s = 0; s < S; ++s)
+          for (int q = 0; q < SUMS; ++q) store(out + (1 + SUMS * s + q) * ww, sums[s][q]);
       }
+  }
+
+  BLOCK_LOOPS void flush() {
+    if (sets_ == 2) add_block<2>();
+    else add_block<1>();
+    const std::size_t rows = row_ * w_;
     std::fill(ndays_.begin(), ndays_.end(), 0);
-    std::fill(val_.begin(), val_.begin() + static_cast<std::ptrdiff_t>(rows * w), 0.0);
-    std::fill(sq_.begin(), sq_.begin() + static_cast<std::ptrdiff_t>(rows * w), 0.0);
-    std::fill(on_.begin(), on_.begin() + static_cast<std::ptrdiff_t>(rows * w), 0.0);
+    for (int s = 0; s < sets_; ++s) {
+      const auto from = static_cast<std::ptrdiff_t>(static_cast<std::size_t>(s) * BLOCK * w_);
+      std::fill(val_.begin() + from, val_.begin() + from + static_cast<std::ptrdiff_t>(rows), 0.0);
+      std::fill(sq_.begin() + from, sq_.begin() + from + static_cast<std::ptrdiff_t>(rows), 0.0);
+    }
+    std::fill(on_.begin(), on_.begin() + static_cast<std::ptrdiff_t>(rows), 0.0);
     row_ = 0;
   }
 
-  int n_;
+  int n_, sets_;
   std::size_t w_;  // sites rounded up to whole vectors
-  std::vector<double> acc_;  // NSUMS matrices w x w; pair i <= j at i w + j
-  std::vector<double> val_, sq_, on_;  // the block's days, BLOCK rows of w sites
+  // The count and SUMS sums per set, each a w x w matrix; pair i <= j at i w + j.
+  std::vector<double> acc_;
+  std::vector<double> val_, sq_, on_;  // the block's days, BLOCK rows of w sites (per set)
   std::vector<std::uint16_t> days_;    // per site, the rows of the block where it has a value
   std::vector<std::size_t> ndays_;     // and their number
   std::size_t row_ = 0;
@@ -241,14 +276,27 @@ void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int
       }
     return;
   }
+  if (!c.companion.empty() && c.companion_key == key && cache_file()) {
+    std::size_t k = 0;
+    for (int i = 1; i <= nsites; ++i)
+      for (int j = i; j <= nsites; ++j, k += 2) {
+        count(i, j) = count(j, i) = c.companion[k];
+        stat(i, j) = stat(j, i) = c.companion[k + 1];
+      }
+    return;
+  }
 
   if (c.channel != 0 && cache_file()) ch.close(c.channel);
   int chcache = 85;
   scropn("SEQUENTIAL", "UNFORMATTED", 0, chcache);
   SequentialStore& file = ch.sequential(chcache);
-  c = Cache{chcache, &file, key};
+  c = Cache{chcache, &file, key, {}, {}};
 
-  PairSums sums(nsites);
+  const int other = companion_type(model, restyp);
+  PairSums sums(nsites, other < 0 ? 1 : 2);
+  // The companion is kept only where both residual types are missing on the same
+  // records, so that the two share the days and counts of the pass.
+  bool same_days = true;
   FittedRecord r;
   long date = -1;
   for (std::int64_t n = 1; n <= nrec; ++n) {
@@ -259,8 +307,13 @@ void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int
       date = d;
     }
     // A residual that cannot be formed (a fitted value at its limit) counts as missing.
-    const double v = residual(model, restyp, r.y, r.mu);
-    if (std::isfinite(v)) sums.set(r.site, v);
+    double v[2] = {residual(model, restyp, r.y, r.mu), 0.0};
+    if (other >= 0) {
+      v[1] = residual(model, other, r.y, r.mu);
+      if (std::isfinite(v[1]) != std::isfinite(v[0])) same_days = false;
+      if (!std::isfinite(v[1])) v[1] = 0.0;
+    }
+    if (std::isfinite(v[0])) sums.set(r.site, v);
   }
   if (date != -1) sums.add_day();
   sums.finish();
@@ -269,7 +322,7 @@ void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int
   for (int i = 1; i <= nsites; ++i)
     for (int j = i; j <= nsites; ++j) {
       double s, k;
-      sums.result(i, j, deptyp, s, k);
+      sums.result(i, j, 0, deptyp, s, k);
       stat(i, j) = stat(j, i) = s;
       count(i, j) = count(j, i) = k;
       const double pair[2] = {k, s};
@@ -279,6 +332,18 @@ void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int
     // Without a cache the next request simply recomputes.
     ch.close(chcache);
     c = Cache{};
+    return;
+  }
+  if (other >= 0 && same_days) {
+    c.companion_key = key;
+    c.companion_key.restyp = other;
+    for (int i = 1; i <= nsites; ++i)
+      for (int j = i; j <= nsites; ++j) {
+        double s, k;
+        sums.result(i, j, 1, deptyp, s, k);
+        c.companion.push_back(k);
+        c.companion.push_back(s);
+      }
   }
 }
 

@@ -27,7 +27,9 @@ constexpr int DEP_MEANPRODUCT = 3;  // mean of v_i v_j, not centred
 // gets CORMIS and count 0; the diagonal holds the site's variance, 1 or its mean
 // square. site_capacity must be MAXSIT (the dimension of both matrices). A repeated
 // request for the same statistic of the same store is answered from a scratch
-// cache.
+// cache. For the amount model the same statistic of the other residual type
+// (Pearson for Anscombe and the other way round) comes from the same pass over the
+// store and answers the next request for it.
 void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int deptyp, Matrix& stat,
             Matrix& count, int site_capacity);
 

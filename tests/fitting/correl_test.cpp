@@ -162,6 +162,42 @@ TEST(Empcor, RepeatedRequestIsServedFromTheCache) {
   EXPECT_NE(again(1, 2), first(1, 2));
 }
 
+// The amount model's Pearson correlations come from the pass that formed its
+// Anscombe correlations: after a change behind the cache's back they are still
+// those of the store as it was. Not so where the two residual types are missing on
+// different records (a fitted mean of infinity: Anscombe 0, Pearson undefined): the
+// Pearson request then reads the store afresh, as it does after another request.
+TEST(Empcor, PearsonCorrelationsComeFromTheAnscombePass) {
+  for (const bool infinite_mean : {false, true}) {
+    SCOPED_TRACE(infinite_mean ? "infinite mean" : "finite means");
+    rgtest::TempDir dir;
+    Synthetic s = make_store(RSP_AMOUNT);
+    if (infinite_mean) s.recs[7].mu = INFINITY;
+    const Synthetic before = s;
+    const int ch = open_store(s);
+    const auto nrec = static_cast<std::int64_t>(s.recs.size());
+    Matrix pearson(MAXSIT, MAXSIT), fresh(MAXSIT, MAXSIT), count(MAXSIT, MAXSIT);
+    auto out = rgtest::capture([&] {
+      empcor(ch, s.nsites, nrec, RSP_AMOUNT, RES_ANSCOMBE, DEP_CORRELATION, fresh, count, MAXSIT);
+      for (std::size_t k = 0; k < s.recs.size(); k += 3) {
+        s.recs[k].y *= 1.0 + static_cast<double>(k % 5);
+        write_fitted(channels().store(ch), static_cast<std::int64_t>(k + 1), s.recs[k]);
+      }
+      empcor(ch, s.nsites, nrec, RSP_AMOUNT, RES_PEARSON, DEP_CORRELATION, pearson, count, MAXSIT);
+      empcor(ch, s.nsites, nrec, RSP_AMOUNT, RES_ANSCOMBE, DEP_COVARIANCE, fresh, count, MAXSIT);
+      empcor(ch, s.nsites, nrec, RSP_AMOUNT, RES_PEARSON, DEP_CORRELATION, fresh, count, MAXSIT);
+    });
+    ASSERT_FALSE(out.ended) << out.output;
+    for (int i = 1; i <= s.nsites; ++i)
+      for (int j = i + 1; j <= s.nsites; ++j) {
+        SCOPED_TRACE(testing::Message() << "pair " << i << "," << j);
+        if (infinite_mean) EXPECT_EQ(pearson(i, j), fresh(i, j));
+        else EXPECT_NEAR(pearson(i, j), plain_statistic(before, RSP_AMOUNT, 1, 2, i, j).first, 1e-12);
+      }
+    EXPECT_NE(fresh(1, 2), plain_statistic(before, RSP_AMOUNT, 1, 2, 1, 2).first);
+  }
+}
+
 TEST(Empcor, InvalidCodesStopWithTheirMessages) {
   struct Case {
     int model, restyp;
