@@ -195,31 +195,49 @@ void LatentRoot::sums(int n, const double* alpha, const double* beta, bool sampl
   else sweep(si_.p, si_.z, sj_.p, sj_.z, m, n, alpha, beta, out);
 }
 
-DAY_LOOPS LatentRoot::Sums LatentRoot::pair_sums(const double* pi, const double* pj, std::size_t ndays) {
-  // Lanes as in the sweeps.
-  constexpr int LANES = 16;
+namespace {
+
+// The sums of pair_sums over days d < m, added to s. PLAIN: the probabilities lie in
+// [0, 1], 0 where a site has no record, and the days inside (0, 1) are not counted;
+// otherwise a negative probability marks a day without a record. Lanes as in the
+// sweeps. The sum of max(0, pi + pj - 1) is that of max(1, pi + pj) less the days.
+template <bool PLAIN>
+[[gnu::always_inline]] inline void add_day_sums(const double* pi, const double* pj, std::size_t m,
+                                                LatentRoot::Sums& s) {
+  constexpr std::size_t LANES = 16;
   double prod[LANES] = {}, up[LANES] = {}, low[LANES] = {}, in[LANES] = {};
-  auto add = [&](int l, std::size_t d) {
+  auto add = [&](std::size_t l, std::size_t d) {
     // A day without a record adds to each sum what a probability of 0 adds: nothing.
-    const double x = std::max(pi[d], 0.0), y = std::max(pj[d], 0.0);
-    const double lo = std::min(x, y), hi = std::max(x, y);
+    const double x = PLAIN ? pi[d] : std::max(pi[d], 0.0), y = PLAIN ? pj[d] : std::max(pj[d], 0.0);
     prod[l] += x * y;
-    up[l] += lo;
-    low[l] += std::max(0.0, x + y - 1.0);
-    in[l] += (lo > 0.0) & (hi < 1.0) ? 1.0 : 0.0;
+    up[l] += std::min(x, y);
+    low[l] += std::max(1.0, x + y);
+    if constexpr (!PLAIN) in[l] += (std::min(x, y) > 0.0) & (std::max(x, y) < 1.0) ? 1.0 : 0.0;
   };
   std::size_t d0 = 0;
-  for (; d0 + LANES <= ndays; d0 += LANES)
-    for (int l = 0; l < LANES; ++l) add(l, d0 + static_cast<std::size_t>(l));
-  for (int l = 0; d0 < ndays; ++d0, ++l) add(l, d0);
-  Sums s;
-  for (int l = 0; l < LANES; ++l) {
+  for (; d0 + LANES <= m; d0 += LANES)
+    for (std::size_t l = 0; l < LANES; ++l) add(l, d0 + l);
+  for (std::size_t l = 0; d0 < m; ++d0, ++l) add(l, d0);
+  double lower = 0.0;
+  for (std::size_t l = 0; l < LANES; ++l) {
     s.product += prod[l];
     s.upper += up[l];
-    s.lower += low[l];
+    lower += low[l];
     s.inner += in[l];
   }
+  s.lower += lower - static_cast<double>(m);
+}
+
+}  // namespace
+
+DAY_LOOPS LatentRoot::Sums LatentRoot::pair_sums(const double* pi, const double* pj, std::size_t ndays) {
+  Sums s;
+  add_day_sums<false>(pi, pj, ndays, s);
   return s;
+}
+
+DAY_LOOPS void LatentRoot::add_sums(const double* pi, const double* pj, std::size_t ndays, Sums& s) {
+  add_day_sums<true>(pi, pj, ndays, s);
 }
 
 void LatentRoot::set_days(const double* pi, const double* zi, const double* pj, const double* zj, std::size_t ndays) {

@@ -48,6 +48,10 @@ class LatentRoot {
     double product = 0.0, upper = 0.0, lower = 0.0, inner = 0.0;
   };
   static Sums pair_sums(const double* pi, const double* pj, std::size_t ndays);
+  // Adds product, upper and lower of days with probabilities in [0, 1] (0 where a
+  // site has no record: such a day adds what a probability of 0 adds, nothing) to
+  // s; the count of inner days is the caller's.
+  static void add_sums(const double* pi, const double* pj, std::size_t ndays, Sums& s);
   // set_days for sites whose samples are laid out already and whose sums are known.
   void set_days(const Site& i, const Site& j, std::size_t ndays, const Sums& sums);
   // The correlation r in [-1, 1] at which the days' expected number of joint wet

@@ -257,15 +257,17 @@ struct PairResult {
 };
 
 // Every site's fitted probability and latent threshold z = -qnorm(p) on every day
-// of the store (p = -1 where the site has no record): what the pairs need of the
-// store, read once. Memory: 16 bytes per site and day. With them, one bit per site
-// and day for a record with a finite observation and one for an observation of 1:
-// while every observation is 0 or 1, the observed joint wet frequencies and common
-// days of the pairs are counts of these bits.
+// of the store (p = 0 where the site has no record, which adds to the pairs' sums
+// what a probability of 0 adds: nothing): what the pairs need of the store, read
+// once. Memory: 16 bytes per site and day. With them, one bit per site and day for
+// a record with a finite observation, one for an observation of 1 and one for a
+// probability inside (0, 1): while every observation is 0 or 1, the observed joint
+// wet frequencies and common days of the pairs are counts of these bits, and so
+// are always the days that enter the pairs' integrals.
 struct LatentThresholds {
   std::int64_t ndays = 0;
   std::vector<std::vector<double>> p, z;
-  std::vector<std::vector<std::uint64_t>> present, wet;
+  std::vector<std::vector<std::uint64_t>> present, wet, inner;
   bool binary = true;
   // p and z of every LatentRoot::SAMPLE-th day, read by the first estimate of every
   // pair's root.
@@ -297,22 +299,26 @@ LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites, int
   t.z.resize(n);
   t.present.resize(n);
   t.wet.resize(n);
+  t.inner.resize(n);
   if (const std::size_t span = day_span(chfit, nrec); span > 0 && span <= static_cast<std::size_t>(nrec))
     for (std::size_t s = 1; s < n; ++s) t.p[s].reserve(span);
   DayReader reader(chfit, nrec, nsites, "CORLAT");
   Day day;
   while (reader.next(day)) {
     for (std::size_t s = 1; s < n; ++s) {
-      t.p[s].push_back(-1.0);
+      t.p[s].push_back(0.0);
       if (t.ndays % 64 == 0) {
         t.present[s].push_back(0);
         t.wet[s].push_back(0);
+        t.inner[s].push_back(0);
       }
     }
     const std::uint64_t bit = std::uint64_t{1} << (t.ndays % 64);
     for (std::size_t k = 0; k < day.site.size(); ++k) {
       const auto s = static_cast<std::size_t>(day.site[k]);
-      t.p[s].back() = std::clamp(day.p[k], 0.0, 1.0);
+      const double p = std::clamp(day.p[k], 0.0, 1.0);
+      t.p[s].back() = p;
+      if (p > 0.0 && p < 1.0) t.inner[s].back() |= bit;
       const double y = day.y[k];
       if (std::isfinite(y)) {
         t.present[s].back() |= bit;
@@ -399,6 +405,21 @@ struct PairOrder {
   }
 };
 
+// The number of days on which both sites of every pair have a probability inside
+// (0, 1).
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+__attribute__((target_clones("default", "popcnt")))
+#endif
+void count_inner_days(const LatentThresholds& t, const PairOrder& order, std::vector<LatentRoot::Sums>& sums) {
+  for (std::size_t k = 0; k < order.pairs.size(); ++k) {
+    const auto& a = t.inner[static_cast<std::size_t>(order.pairs[k].first)];
+    const auto& b = t.inner[static_cast<std::size_t>(order.pairs[k].second)];
+    std::int64_t n = 0;
+    for (std::size_t w = 0; w < a.size(); ++w) n += std::popcount(a[w] & b[w]);
+    sums[k].inner = static_cast<double>(n);
+  }
+}
+
 // The sums over the common days that every pair's root starts from, for all pairs:
 // tile by tile, and within a tile block by block of days, so that a block of a
 // site's days is read from memory once per tile rather than once per pair. The
@@ -416,13 +437,8 @@ std::vector<LatentRoot::Sums> pair_sums(const LatentThresholds& t, const PairOrd
         for (std::size_t n = from; n < to; ++n) {
           const std::size_t k = order.tiled[n];
           const auto [i, j] = order.pairs[k];
-          const LatentRoot::Sums b = LatentRoot::pair_sums(t.p[static_cast<std::size_t>(i)].data() + d,
-                                                           t.p[static_cast<std::size_t>(j)].data() + d, len);
-          LatentRoot::Sums& s = sums[k];
-          s.product += b.product;
-          s.upper += b.upper;
-          s.lower += b.lower;
-          s.inner += b.inner;
+          LatentRoot::add_sums(t.p[static_cast<std::size_t>(i)].data() + d, t.p[static_cast<std::size_t>(j)].data() + d,
+                               len, sums[k]);
         }
       }
     }
@@ -431,6 +447,7 @@ std::vector<LatentRoot::Sums> pair_sums(const LatentThresholds& t, const PairOrd
   for (int k = 1; k < nthreads; ++k) threads.emplace_back(work);
   work();
   for (auto& th : threads) th.join();
+  count_inner_days(t, order, sums);
   return sums;
 }
 
