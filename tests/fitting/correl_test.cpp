@@ -137,6 +137,14 @@ TEST(Empcor, EveryResidualAndStatisticAgainstTwoPassRecomputation) {
   }
 }
 
+// Scales the observation of every third record, in s and in the store on channel ch.
+void change_behind_cache(Synthetic& s, int ch) {
+  for (std::size_t k = 0; k < s.recs.size(); k += 3) {
+    s.recs[k].y *= 1.0 + static_cast<double>(k % 5);
+    write_fitted(channels().store(ch), static_cast<std::int64_t>(k + 1), s.recs[k]);
+  }
+}
+
 TEST(Empcor, RepeatedRequestIsServedFromTheCache) {
   rgtest::TempDir dir;
   Synthetic s = make_store(RSP_AMOUNT);
@@ -145,12 +153,8 @@ TEST(Empcor, RepeatedRequestIsServedFromTheCache) {
   Matrix first(MAXSIT, MAXSIT), again(MAXSIT, MAXSIT), count(MAXSIT, MAXSIT);
   auto out = rgtest::capture([&] {
     empcor(ch, s.nsites, nrec, RSP_AMOUNT, RES_ANSCOMBE, DEP_CORRELATION, first, count, MAXSIT);
-    // Change a record behind the cache's back: the same request still sees the old store ...
-    for (std::size_t k = 0; k < s.recs.size(); k += 3) {
-      FittedRecord r = s.recs[k];
-      r.y *= 1.0 + static_cast<double>(k % 5);
-      write_fitted(channels().store(ch), static_cast<std::int64_t>(k + 1), r);
-    }
+    // Change records behind the cache's back: the same request still sees the old store ...
+    change_behind_cache(s, ch);
     empcor(ch, s.nsites, nrec, RSP_AMOUNT, RES_ANSCOMBE, DEP_CORRELATION, again, count, MAXSIT);
     for (int i = 1; i <= s.nsites; ++i)
       for (int j = 1; j <= s.nsites; ++j) EXPECT_EQ(again(i, j), first(i, j));
@@ -179,10 +183,7 @@ TEST(Empcor, PearsonCorrelationsComeFromTheAnscombePass) {
     Matrix pearson(MAXSIT, MAXSIT), fresh(MAXSIT, MAXSIT), count(MAXSIT, MAXSIT);
     auto out = rgtest::capture([&] {
       empcor(ch, s.nsites, nrec, RSP_AMOUNT, RES_ANSCOMBE, DEP_CORRELATION, fresh, count, MAXSIT);
-      for (std::size_t k = 0; k < s.recs.size(); k += 3) {
-        s.recs[k].y *= 1.0 + static_cast<double>(k % 5);
-        write_fitted(channels().store(ch), static_cast<std::int64_t>(k + 1), s.recs[k]);
-      }
+      change_behind_cache(s, ch);
       empcor(ch, s.nsites, nrec, RSP_AMOUNT, RES_PEARSON, DEP_CORRELATION, pearson, count, MAXSIT);
       empcor(ch, s.nsites, nrec, RSP_AMOUNT, RES_ANSCOMBE, DEP_COVARIANCE, fresh, count, MAXSIT);
       empcor(ch, s.nsites, nrec, RSP_AMOUNT, RES_PEARSON, DEP_CORRELATION, fresh, count, MAXSIT);
