@@ -9,12 +9,13 @@
 // with t = sin u). E is smooth and positive; its only singularities lie at u = pi/2
 // + n pi, so in v with u = pi/2 tanh v the integrand F(v) = E(u) du/dv is analytic
 // in the strip |Im v| < pi/2 and Gauss's rule integrates it to the tolerance with
-// few points. Every point costs one sweep over the days, so the root is found in three
-// steps: a first estimate from every 16th day (5 points at a sixteenth of a sweep),
-// Gauss's rule of 6 points over [0, v0] up to that estimate (halved where the
-// Legendre coefficients show that 6 points are not enough), the step from v0 to the
-// root from the Legendre series of F there, checked and corrected with one or two
-// points between v0 and that root. About 7.7 sweeps in all, against 16 or 32 for
+// few points. Every point costs an exponential per day (the points of one rule share
+// one pass over the days), so the root is found in three steps: a first estimate
+// from every 16th day (5 points at a sixteenth of the days), Gauss's rule of 6
+// points over [0, v0] up to that estimate (halved where the Legendre coefficients
+// show that 6 points are not enough), the step from v0 to the root from the
+// Legendre series of F there, checked and corrected with one or two points between
+// v0 and that root. About 7.7 points per day in all, against 16 or 32 for
 // Chebyshev panels in u. Pairs of fewer than 1024 days (too few for the sample), roots
 // beyond r = 0.99 and any pair whose checks fail are left to those panels: E
 // interpolated at 16 Chebyshev points on panels of u, halved where the
@@ -26,9 +27,10 @@ namespace rg {
 
 class LatentRoot {
  public:
-  // The days of a pair: fitted wet probabilities pi[d] and pj[d] (negative where
-  // the site has no record; the pair's common days are those where both have one)
-  // with their latent thresholds zi = -qnorm(pi) and zj = -qnorm(pj), d < ndays.
+  // The days of a pair: fitted wet probabilities pi[d] and pj[d] (negative or 0
+  // where the site has no record: such a day adds what a probability of 0 adds,
+  // nothing) with their latent thresholds zi = -qnorm(pi) and zj = -qnorm(pj)
+  // (anything where a probability is not inside (0, 1)), d < ndays.
   // The arrays are read, not copied: they must outlive the calls that follow.
   void set_days(const double* pi, const double* zi, const double* pj, const double* zj, std::size_t ndays);
 

@@ -259,11 +259,11 @@ struct PairResult {
 // Every site's fitted probability and latent threshold z = -qnorm(p) on every day
 // of the store (p = 0 where the site has no record, which adds to the pairs' sums
 // what a probability of 0 adds: nothing): what the pairs need of the store, read
-// once. Memory: 16 bytes per site and day. With them, one bit per site and day for
-// a record with a finite observation, one for an observation of 1 and one for a
-// probability inside (0, 1): while every observation is 0 or 1, the observed joint
-// wet frequencies and common days of the pairs are counts of these bits, and so
-// are always the days that enter the pairs' integrals.
+// once. Memory: 17 bytes per site and day with the samples. With them, one bit per
+// site and day for a record with a finite observation, one for an observation of 1
+// and one for a probability inside (0, 1): while every observation is 0 or 1, the
+// observed joint wet frequencies and common days of the pairs are counts of these
+// bits, and so are always the days that enter the pairs' integrals.
 struct LatentThresholds {
   std::int64_t ndays = 0;
   std::vector<std::vector<double>> p, z;
@@ -278,6 +278,15 @@ struct LatentThresholds {
     return {p[k].data(), z[k].data(), sample_p[k].data(), sample_z[k].data()};
   }
 };
+
+// Runs work on nthreads threads, this one among them, and waits for all.
+template <typename Work>
+void on_threads(int nthreads, Work&& work) {
+  std::vector<std::thread> threads;
+  for (int k = 1; k < nthreads; ++k) threads.emplace_back(work);
+  work();
+  for (auto& th : threads) th.join();
+}
 
 // The number of days from the first record of the store to the last: room for
 // every day, so that the site arrays are not moved while they grow (0 if the dates
@@ -348,10 +357,7 @@ LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites, int
       }
     }
   };
-  std::vector<std::thread> threads;
-  for (int k = 1; k < nthreads; ++k) threads.emplace_back(work);
-  work();
-  for (auto& th : threads) th.join();
+  on_threads(nthreads, work);
   return t;
 }
 
@@ -443,10 +449,7 @@ std::vector<LatentRoot::Sums> pair_sums(const LatentThresholds& t, const PairOrd
       }
     }
   };
-  std::vector<std::thread> threads;
-  for (int k = 1; k < nthreads; ++k) threads.emplace_back(work);
-  work();
-  for (auto& th : threads) th.join();
+  on_threads(nthreads, work);
   count_inner_days(t, order, sums);
   return sums;
 }
