@@ -75,15 +75,18 @@ void legendre(const double* c, int n, double x, double& value, double& s) {
 // 2^y for y <= 0 in plain arithmetic that the compiler can put on vector
 // registers. y itself is formed in double precision (near r = 1 it is a
 // difference of large terms); the rest is single precision, on twice the lanes of
-// double: y rounded, y = n + g with |g| <= 1/2 (g exact), 2^g by a polynomial of
-// degree 6 (interpolating at the Chebyshev points of [-1/2, 1/2], relative error
-// 2.5e-9), times 2^n. Rounding y costs a relative error of at most 4.2e-8 |y| in a
-// term of size 2^y, so at most 2.2e-8 of the size of the largest terms (y near
-// 0); with the rounding of the polynomial each term is right to about 1e-7
-// relative, rounding that is independent from day to day, so a sum over the days
-// is right to about 1e-7 / sqrt(days) relative: well below the 1e-9 per day to
-// which the panels are fitted. Below -126 the argument is taken as -126: 2^-126,
-// the smallest normal single, which no sum of these terms can tell from 0.
+// double: y rounded, y = n + g with |g| <= 1/2 (g exact), 2^g = exp(g ln 2) by its
+// Taylor polynomial of degree 7 (relative error 7e-9 at |g| = 1/2, far less near
+// 0, where the largest terms have theirs), times 2^n. Rounding y costs a relative
+// error of at most 4.2e-8 |y| in a term of size 2^y, so at most 2.2e-8 of the size
+// of the largest terms (y near 0); with the rounding of the polynomial each term is
+// right to about 1e-7 relative, rounding that is independent from day to day, so a
+// sum over the days is right to about 1e-7 / sqrt(days) relative: well below the
+// 1e-9 per day to which the panels are fitted. (A polynomial of degree 6 that
+// interpolates 2^g at Chebyshev points has a smaller greatest error but errs to
+// one side where the largest terms lie, which moved the roots by 1e-9.) Below
+// -126 the argument is taken as -126: 2^-126, the smallest normal single, which no
+// sum of these terms can tell from 0.
 inline float exp2_single(double y) {
   constexpr float SHIFT = 12582912.0f;  // 1.5 * 2^23: rounds to an integer in the low bits
   const float yf = static_cast<float>(std::max(y, -126.0));
@@ -91,12 +94,14 @@ inline float exp2_single(double y) {
   const float nf = kf - SHIFT;
   const float g = yf - nf;
   const std::uint32_t n = std::bit_cast<std::uint32_t>(kf) - std::bit_cast<std::uint32_t>(SHIFT);
-  float p = 0.00015461444695632573f;
-  p = p * g + 0.0013400428177416093f;
-  p = p * g + 0.0096180566785323603f;
-  p = p * g + 0.05550327226670846f;
-  p = p * g + 0.2402265092228873f;
-  p = p * g + 0.69314720670283236f;
+  // (ln 2)^k / k!
+  float p = 1.5252733804059840e-05f;
+  p = p * g + 1.5403530393381606e-04f;
+  p = p * g + 1.3333558146428441e-03f;
+  p = p * g + 9.6181291076284769e-03f;
+  p = p * g + 5.5504108664821576e-02f;
+  p = p * g + 2.4022650695910069e-01f;
+  p = p * g + 6.9314718055994529e-01f;
   p = p * g + 1.0f;
   return p * std::bit_cast<float>((n << 23) + (std::uint32_t{127} << 23));
 }
