@@ -15,6 +15,7 @@
 #include "run_exit.hpp"
 #include "spatial.hpp"
 #include "stores.hpp"
+#include "vector_clones.hpp"
 
 namespace rg {
 
@@ -91,11 +92,7 @@ double residual(int model, int restyp, double y, double mu) {
 // The loops of a block of days in versions for wider vector registers where the
 // machine has them; every version adds each pair's terms one day after the other
 // (no fused multiply-add, see CMakeLists.txt), so all give the same sums.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define BLOCK_LOOPS __attribute__((target_clones("default", "arch=x86-64-v3", "arch=x86-64-v4")))
-#else
-#define BLOCK_LOOPS
-#endif
+#define BLOCK_LOOPS VECTOR_CLONES("default", "arch=x86-64-v3", "arch=x86-64-v4")
 
 // Pairwise sums over common days: for a pair i <= j the count, and for each of up to
 // two sets of values the sums of v_i v_j, v_i, v_i^2, v_j and v_j^2 over the pair's

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <numbers>
 
+#include "vector_clones.hpp"
+
 namespace rg {
 
 namespace {
@@ -110,11 +112,7 @@ inline float exp2_single(double y) {
 
 // The loops over the days in versions for wider vector registers (and fused
 // multiply-adds, see CMakeLists.txt) where the machine has them.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define DAY_LOOPS __attribute__((target_clones("default", "arch=x86-64-v3", "arch=x86-64-v4")))
-#else
-#define DAY_LOOPS
-#endif
+#define DAY_LOOPS VECTOR_CLONES("default", "arch=x86-64-v3", "arch=x86-64-v4")
 
 namespace {
 

@@ -24,6 +24,7 @@
 #include "run_exit.hpp"
 #include "spatial.hpp"
 #include "stores.hpp"
+#include "vector_clones.hpp"
 
 namespace rg {
 
@@ -364,9 +365,7 @@ LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites, int
 // The mean of the products of the observations over the common days of every pair
 // i <= j, and the number of those days, as empcor gives them for observations of 0
 // and 1 (CORMIS without common days): sums of 0 and 1 are exact in any order.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-__attribute__((target_clones("default", "popcnt")))
-#endif
+VECTOR_CLONES("default", "popcnt")
 void joint_frequencies(const LatentThresholds& t, int nsites, Matrix& freq, Matrix& count) {
   for (int i = 1; i <= nsites; ++i)
     for (int j = i; j <= nsites; ++j) {
@@ -413,9 +412,7 @@ struct PairOrder {
 
 // The number of days on which both sites of every pair have a probability inside
 // (0, 1).
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-__attribute__((target_clones("default", "popcnt")))
-#endif
+VECTOR_CLONES("default", "popcnt")
 void count_inner_days(const LatentThresholds& t, const PairOrder& order, std::vector<LatentRoot::Sums>& sums) {
   for (std::size_t k = 0; k < order.pairs.size(); ++k) {
     const auto& a = t.inner[static_cast<std::size_t>(order.pairs[k].first)];
