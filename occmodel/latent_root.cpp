@@ -201,7 +201,7 @@ void LatentRoot::sums(int n, const double* alpha, const double* beta, bool sampl
 namespace {
 
 // The sums of pair_sums over days d < m, added to s. PLAIN: the probabilities lie in
-// [0, 1], 0 where a site has no record, and the days inside (0, 1) are not counted;
+// [0, 1], 0 where a site has no record, and only product and upper are formed;
 // otherwise a negative probability marks a day without a record. Lanes as in the
 // sweeps. The sum of max(0, pi + pj - 1) is that of max(1, pi + pj) less the days.
 template <bool PLAIN>
@@ -214,8 +214,10 @@ template <bool PLAIN>
     const double x = PLAIN ? pi[d] : std::max(pi[d], 0.0), y = PLAIN ? pj[d] : std::max(pj[d], 0.0);
     prod[l] += x * y;
     up[l] += std::min(x, y);
-    low[l] += std::max(1.0, x + y);
-    if constexpr (!PLAIN) in[l] += (std::min(x, y) > 0.0) & (std::max(x, y) < 1.0) ? 1.0 : 0.0;
+    if constexpr (!PLAIN) {
+      low[l] += std::max(1.0, x + y);
+      in[l] += (std::min(x, y) > 0.0) & (std::max(x, y) < 1.0) ? 1.0 : 0.0;
+    }
   };
   std::size_t d0 = 0;
   for (; d0 + LANES <= m; d0 += LANES)
@@ -228,7 +230,7 @@ template <bool PLAIN>
     lower += low[l];
     s.inner += in[l];
   }
-  s.lower += lower - static_cast<double>(m);
+  if constexpr (!PLAIN) s.lower += lower - static_cast<double>(m);
 }
 
 }  // namespace

@@ -45,14 +45,15 @@ class LatentRoot {
   };
   // Sums over a pair's common days: pi pj (the expected joint wet days at r = 0),
   // min(pi, pj) (at r = 1), max(0, pi + pj - 1) (at r = -1), and the number of days
-  // with both probabilities inside (0, 1).
+  // with both probabilities inside (0, 1). Only a pair whose observed joint wet days
+  // fall short of the product needs lower: elsewhere 0 does as well.
   struct Sums {
     double product = 0.0, upper = 0.0, lower = 0.0, inner = 0.0;
   };
   static Sums pair_sums(const double* pi, const double* pj, std::size_t ndays);
-  // Adds product, upper and lower of days with probabilities in [0, 1] (0 where a
-  // site has no record: such a day adds what a probability of 0 adds, nothing) to
-  // s; the count of inner days is the caller's.
+  // Adds product and upper of days with probabilities in [0, 1] (0 where a site has
+  // no record: such a day adds what a probability of 0 adds, nothing) to s; lower
+  // and the count of inner days are the caller's.
   static void add_sums(const double* pi, const double* pj, std::size_t ndays, Sums& s);
   // set_days for sites whose samples are laid out already and whose sums are known.
   void set_days(const Site& i, const Site& j, std::size_t ndays, const Sums& sums);

@@ -423,10 +423,11 @@ void count_inner_days(const LatentThresholds& t, const PairOrder& order, std::ve
   }
 }
 
-// The sums over the common days that every pair's root starts from, for all pairs:
-// tile by tile, and within a tile block by block of days, so that a block of a
-// site's days is read from memory once per tile rather than once per pair. The
-// blocks of a pair are added in order, so the sums do not depend on the threads.
+// The sums over the common days that every pair's root starts from, for all pairs
+// (lower only later, for the few pairs that need it): tile by tile, and within a
+// tile block by block of days, so that a block of a site's days is read from memory
+// once per tile rather than once per pair. The blocks of a pair are added in order,
+// so the sums do not depend on the threads.
 std::vector<LatentRoot::Sums> pair_sums(const LatentThresholds& t, const PairOrder& order, int nthreads) {
   constexpr std::size_t BLOCK = 512;
   std::vector<LatentRoot::Sums> sums(order.pairs.size());
@@ -470,7 +471,9 @@ class PairSolver {
     }
     const auto ndays = static_cast<std::size_t>(t_.ndays);
     const LatentRoot::Site si = t_.site(i), sj = t_.site(j);
-    root_.set_days(si, sj, ndays, sums_[k]);
+    LatentRoot::Sums sums = sums_[k];
+    if (o * n < sums.product) sums.lower = LatentRoot::pair_sums(si.p, sj.p, ndays).lower;
+    root_.set_days(si, sj, ndays, sums);
     if (!root_.solve(o * n, res.r)) res.state = PairState::incompatible;
     return res;
   }

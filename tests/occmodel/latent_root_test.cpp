@@ -175,7 +175,8 @@ TEST(LatentRoot, ReachesTheExactRootOfTheObservedJointDays) {
 // with correlations 0.5 to 0.95: every value of cor_logi.dat is the plain root of
 // its pair rounded to 4 decimals, on one thread and on three alike.
 TEST(LatentRoot, CorrelationFileHoldsTheRootsWhateverTheThreads) {
-  constexpr int NS = 6, NDAYS = 800;
+  // Long enough for the first estimate from every 16th day and Gauss's rule.
+  constexpr int NS = 6, NDAYS = 2000;
   std::mt19937 gen(5);
   std::normal_distribution<double> normal;
   std::uniform_real_distribution<double> u(0.0, 1.0);
@@ -184,9 +185,10 @@ TEST(LatentRoot, CorrelationFileHoldsTheRootsWhateverTheThreads) {
     const double common = normal(gen), regional = normal(gen);
     for (int s = 1; s <= NS; ++s) {
       if (u(gen) < 0.03) continue;
-      // Sites 1-3 share a regional component: correlation 0.95 among them, 0.5 with 4-6.
-      const double z = std::sqrt(0.5) * common + (s <= 3 ? std::sqrt(0.45) * regional : 0.0) +
-                       std::sqrt(s <= 3 ? 0.05 : 0.5) * normal(gen);
+      // Sites 1-3 share a regional component: correlation 0.95 among them, 0.5 with 4
+      // and 5; site 6 goes against the common component: -0.5 with all of them.
+      const double z = (s == 6 ? -1.0 : 1.0) * std::sqrt(0.5) * common +
+                       (s <= 3 ? std::sqrt(0.45) * regional : 0.0) + std::sqrt(s <= 3 ? 0.05 : 0.5) * normal(gen);
       FittedRecord r;
       r.site = s;
       r.yy = 1980 + day / 360;

@@ -230,40 +230,48 @@ namespace {
 // corlat on a synthetic store of five sites with p = 0.3 everywhere: sites 1 and 2
 // are wet on exactly the same days, more often together than p = 0.3 allows
 // (incompatible: latent correlation 1 with the warning); sites 3 and 4 are
-// independent with their true probability; sites 4 and 5 report on alternate days only, never together.
+// independent with their true probability; sites 4 and 5 report on alternate days
+// only, never together. Sites 6 and 7, with p = 0.7, are never wet together, less
+// often than p = 0.7 allows (incompatible: -1 with the warning).
 TEST(Corlat, IncompatibleIndependentAndDisjointPairs) {
   std::mt19937 gen(3);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   std::vector<FittedRecord> recs;
   for (int day = 0; day < 2000; ++day) {
-    const double wet12 = u(gen) < 0.45 ? 1.0 : 0.0;
-    for (int site = 1; site <= 5; ++site) {
+    const double wet12 = u(gen) < 0.45 ? 1.0 : 0.0, wet6 = u(gen) < 0.7 ? 1.0 : 0.0;
+    for (int site = 1; site <= 7; ++site) {
       if ((site == 4 && day % 2 == 0) || (site == 5 && day % 2 == 1)) continue;
       FittedRecord r;
       r.site = site;
       r.yy = 1990 + day / 360;
       r.mm = 1 + (day % 360) / 30;
       r.dd = 1 + day % 30;
-      r.mu = 0.3;
-      r.y = site <= 2 ? wet12 : (u(gen) < 0.3 ? 1.0 : 0.0);
+      r.mu = site <= 5 ? 0.3 : 0.7;
+      r.y = site <= 2 ? wet12 : site == 6 ? wet6 : site == 7 ? 1.0 - wet6 : (u(gen) < 0.3 ? 1.0 : 0.0);
       recs.push_back(r);
     }
   }
-  const auto [out, file] = run_corlat(recs, 5, 2);
+  const auto [out, file] = run_corlat(recs, 7, 2);
   ASSERT_FALSE(out.ended) << out.output;
   EXPECT_NE(out.output.find("          --- Sites S001 and S002 ---\n\n****WARNING**** Observed joint occurrence "
                             "frequency is incompatible\nwith modelled marginal probabilities. Setting latent "
                             "correlation to  1.0\n"),
             std::string::npos)
       << out.output;
+  EXPECT_NE(out.output.find("          --- Sites S006 and S007 ---\n\n****WARNING**** Observed joint occurrence "
+                            "frequency is incompatible\nwith modelled marginal probabilities. Setting latent "
+                            "correlation to -1.0\n"),
+            std::string::npos)
+      << out.output;
   auto l = rgtest::lines(file);
-  ASSERT_EQ(l.size(), 11u);
+  ASSERT_EQ(l.size(), 22u);
   EXPECT_EQ(l[1].substr(0, 29), "S001    S002     1.0000  2000");
-  EXPECT_EQ(l[10].substr(0, 29), "S004    S005    -9.9990     0");
+  EXPECT_EQ(l[16].substr(0, 29), "S004    S005    -9.9990     0");
+  EXPECT_EQ(l[21].substr(0, 29), "S006    S007    -1.0000  2000");
   // Independent sites with true probabilities: within a few standard errors of 0
   // (about 0.05 over their 1000 common days).
-  EXPECT_EQ(l[8].substr(0, 16), "S003    S004    ");
-  EXPECT_LT(std::fabs(std::stod(l[8].substr(16, 7))), 0.2) << l[8];
+  EXPECT_EQ(l[12].substr(0, 16), "S003    S004    ");
+  EXPECT_LT(std::fabs(std::stod(l[12].substr(16, 7))), 0.2) << l[12];
 }
 
 }  // namespace
