@@ -167,6 +167,19 @@ class PairSums {
     else stat = cov / std::sqrt(vi * vj);
   }
 
+  // (count, statistic) of every pair i <= j in pair order for a set of values.
+  std::vector<double> pairs(int set, int deptyp) const {
+    std::vector<double> out;
+    for (int i = 1; i <= n_; ++i)
+      for (int j = i; j <= n_; ++j) {
+        double stat, count;
+        result(i, j, set, deptyp, stat, count);
+        out.push_back(count);
+        out.push_back(stat);
+      }
+    return out;
+  }
+
   // Adds the days of a partly filled block.
   void finish() {
     if (row_ > 0) flush();
@@ -244,6 +257,16 @@ class PairSums {
   std::size_t row_ = 0;
 };
 
+// Sets stat and count of the pairs i <= j from their (count, statistic) in pair order.
+void set_pairs(const std::vector<double>& pairs, int nsites, Matrix& stat, Matrix& count) {
+  std::size_t k = 0;
+  for (int i = 1; i <= nsites; ++i)
+    for (int j = i; j <= nsites; ++j, k += 2) {
+      count(i, j) = count(j, i) = pairs[k];
+      stat(i, j) = stat(j, i) = pairs[k + 1];
+    }
+}
+
 }  // namespace
 
 void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int deptyp, Matrix& stat,
@@ -262,24 +285,16 @@ void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int
   RecordStore& store = ch.store(chfit);
   const CacheKey key{&store, chfit, nsites, model, restyp, deptyp, nrec};
   Cache& c = cache();
+  const std::size_t npairs = static_cast<std::size_t>(nsites) * static_cast<std::size_t>(nsites + 1) / 2;
   if (SequentialStore* file = cache_file(); file && c.key == key) {
     file->rewind();
-    double pair[2];
-    for (int i = 1; i <= nsites; ++i)
-      for (int j = i; j <= nsites; ++j) {
-        if (!file->read(pair, sizeof pair)) prgerr("EMPCOR", "fit_both", 3);
-        count(i, j) = count(j, i) = pair[0];
-        stat(i, j) = stat(j, i) = pair[1];
-      }
+    std::vector<double> pairs(2 * npairs);
+    if (!file->read(pairs.data(), pairs.size() * sizeof(double))) prgerr("EMPCOR", "fit_both", 3);
+    set_pairs(pairs, nsites, stat, count);
     return;
   }
   if (!c.companion.empty() && c.companion_key == key && cache_file()) {
-    std::size_t k = 0;
-    for (int i = 1; i <= nsites; ++i)
-      for (int j = i; j <= nsites; ++j, k += 2) {
-        count(i, j) = count(j, i) = c.companion[k];
-        stat(i, j) = stat(j, i) = c.companion[k + 1];
-      }
+    set_pairs(c.companion, nsites, stat, count);
     return;
   }
 
@@ -315,17 +330,9 @@ void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int
   if (date != -1) sums.add_day();
   sums.finish();
 
-  bool cached = true;
-  for (int i = 1; i <= nsites; ++i)
-    for (int j = i; j <= nsites; ++j) {
-      double s, k;
-      sums.result(i, j, 0, deptyp, s, k);
-      stat(i, j) = stat(j, i) = s;
-      count(i, j) = count(j, i) = k;
-      const double pair[2] = {k, s};
-      if (cached) cached = file.write(pair, sizeof pair);
-    }
-  if (!cached) {
+  const std::vector<double> pairs = sums.pairs(0, deptyp);
+  set_pairs(pairs, nsites, stat, count);
+  if (!file.write(pairs.data(), pairs.size() * sizeof(double))) {
     // Without a cache the next request simply recomputes.
     ch.close(chcache);
     c = Cache{};
@@ -334,13 +341,7 @@ void empcor(int chfit, int nsites, std::int64_t nrec, int model, int restyp, int
   if (other >= 0 && same_days) {
     c.companion_key = key;
     c.companion_key.restyp = other;
-    for (int i = 1; i <= nsites; ++i)
-      for (int j = i; j <= nsites; ++j) {
-        double s, k;
-        sums.result(i, j, 1, deptyp, s, k);
-        c.companion.push_back(k);
-        c.companion.push_back(s);
-      }
+    c.companion = sums.pairs(1, deptyp);
   }
 }
 
