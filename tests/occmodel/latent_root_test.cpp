@@ -113,6 +113,20 @@ struct Days {
   }
 };
 
+// The record of site s on day number day (months of 30 days) with fitted probability
+// mu, wet where the latent value z lies above the site's threshold.
+FittedRecord latent_record(int s, int day, double mu, double z) {
+  FittedRecord r;
+  r.site = s;
+  r.yy = 1980 + day / 360;
+  r.mm = 1 + (day % 360) / 30;
+  r.dd = 1 + day % 30;
+  r.mu = mu;
+  int ifail = 0;
+  r.y = z > -qnorm(mu, 0.0, 1.0, ifail) ? 1.0 : 0.0;
+  return r;
+}
+
 TEST(LatentRoot, PlainOrthantProbabilityMatchesR) {
   const double ref[][4] = {{0.5, -0.3, 0.6, 0.270071491026150},
                            {1.2, 0.8, 0.9, 0.104093412731573},
@@ -189,14 +203,7 @@ TEST(LatentRoot, CorrelationFileHoldsTheRootsWhateverTheThreads) {
       // and 5; site 6 goes against the common component: -0.5 with all of them.
       const double z = (s == 6 ? -1.0 : 1.0) * std::sqrt(0.5) * common +
                        (s <= 3 ? std::sqrt(0.45) * regional : 0.0) + std::sqrt(s <= 3 ? 0.05 : 0.5) * normal(gen);
-      FittedRecord r;
-      r.site = s;
-      r.yy = 1980 + day / 360;
-      r.mm = 1 + (day % 360) / 30;
-      r.dd = 1 + day % 30;
-      r.mu = 0.2 + 0.4 * u(gen);
-      int ifail = 0;
-      r.y = z > -qnorm(r.mu, 0.0, 1.0, ifail) ? 1.0 : 0.0;
+      FittedRecord r = latent_record(s, day, 0.2 + 0.4 * u(gen), z);
       // Site 2 has fitted probabilities of 1 and of 0 on some days: those days count
       // among the common days but add only p_i p_j to the expected joint days.
       if (s == 2 && day % 53 == 0) r.mu = r.y = 1.0;
@@ -245,14 +252,7 @@ TEST(LatentRoot, PairsSolvedOutOfOrderLandOnTheirOwnLines) {
       // Correlation with the common component falling with the site number.
       const double c = 0.95 - 0.02 * s;
       const double z = c * common + std::sqrt(1.0 - c * c) * normal(gen);
-      FittedRecord r;
-      r.site = s;
-      r.yy = 1980 + day / 360;
-      r.mm = 1 + (day % 360) / 30;
-      r.dd = 1 + day % 30;
-      r.mu = 0.1 + 0.6 * u(gen);
-      int ifail = 0;
-      r.y = z > -qnorm(r.mu, 0.0, 1.0, ifail) ? 1.0 : 0.0;
+      const FittedRecord r = latent_record(s, day, 0.1 + 0.6 * u(gen), z);
       recs.push_back(r);
       mu[static_cast<std::size_t>(s)][static_cast<std::size_t>(day)] = r.mu;
       wet[static_cast<std::size_t>(s)][static_cast<std::size_t>(day)] = r.y;
