@@ -62,25 +62,32 @@ bool same_lists(const AmountState& s, int nuw, int nkw) {
   return true;
 }
 
+// The first factorisation of a run says that it checks the structure, and then that
+// the check passed.
+void checking(const AmountState& s) {
+  if (s.sigchk == 0) console().line(" Checking Ansombe residual correlation structure for amounts model ...");
+}
+
+void checked(AmountState& s) {
+  if (s.sigchk == 0) console().line(" OK.");
+  s.sigchk = 1;
+}
+
 // Regression weights of the simulated wet sites on the observed wet sites and the
 // factor of their conditional covariance, for the current lists.
 void factorise(AmountState& s, int nuw, int nkw, const Matrix& cormat2) {
   s.oldnuw = nuw;
   s.oldnkw = nkw;
   for (int k = 1; k <= nuw + nkw; ++k) s.oldidx(k) = s.idx(k);
-  Console& con = console();
-  int ifail = 0;
-  if (nkw > 0) {
+  if (nkw > 0)
     condition_gaussian(cormat2, {s.idx.data()}, nuw, {s.idx.data() + nuw}, nkw, s.sigma12, s.sigma22, s.weight,
                        s.sigma);
-    if (s.sigchk == 0) con.line(" Checking Ansombe residual correlation structure for amounts model ...");
-    choldec_lower(s.sigma.view(), nuw, s.lower, ifail);
-  } else {
-    // Nothing to condition on: the block of the simulated wet sites is factorised
-    // where it stands in cormat2.
-    if (s.sigchk == 0) con.line(" Checking Ansombe residual correlation structure for amounts model ...");
-    choldec_lower(s.cov_t, s.idx.data(), nuw, s.lower, ifail);
-  }
+  checking(s);
+  int ifail = 0;
+  // With nothing to condition on, the block of the simulated wet sites is
+  // factorised where it stands in cormat2.
+  if (nkw > 0) choldec_lower(s.sigma.view(), nuw, s.lower, ifail);
+  else choldec_lower(s.cov_t, s.idx.data(), nuw, s.lower, ifail);
   if (ifail != 0) {
     // A later failure (another set of sites) would leave a half-made factor behind:
     // it stops the run like the first one.
@@ -88,8 +95,7 @@ void factorise(AmountState& s, int nuw, int nkw, const Matrix& cormat2) {
     s.oldnuw = -1;
     end_run(1);
   }
-  if (s.sigchk == 0) con.line(" OK.");
-  s.sigchk = 1;
+  checked(s);
 }
 
 // True when the amounts of today's wet sites are uncorrelated (their block of cormat2
@@ -259,11 +265,8 @@ void raingen(Array1<double>& rain, const Array1<int>& flags, int nsites, int spm
   if (!same_lists(s, nuw, nkw)) {
     diagonal = uncorrelated(s, nsites, nuw, nkw, cormat2);
     if (diagonal) {
-      if (s.sigchk == 0) {
-        console().line(" Checking Ansombe residual correlation structure for amounts model ...");
-        console().line(" OK.");
-        s.sigchk = 1;
-      }
+      checking(s);
+      checked(s);
     } else {
       factorise(s, nuw, nkw, cormat2);
     }
