@@ -150,6 +150,11 @@ std::string simulation_source(const fs::path& dir) {
   csv_fail(path + ", line " + std::to_string(line) + ": " + what);
 }
 
+// True when realisation real and step lie outside the file's axes.
+bool outside(const nc::Axes& ax, long real, long step) {
+  return real < 0 || real >= static_cast<long>(ax.realisations) || step < 0 || step >= static_cast<long>(ax.steps);
+}
+
 }  // namespace
 
 void export_daily_netcdf(const std::string& daily_path, const std::string& sites_path, const std::string& out_path,
@@ -188,7 +193,7 @@ void export_daily_netcdf(const std::string& daily_path, const std::string& sites
       const long position = real * static_cast<long>(ax.steps) + step;
       if (position <= previous)
         record_fail(daily_path, in.line(), "the records are not in order of realisation and date.");
-      if (real < 0 || real >= static_cast<long>(ax.realisations) || step < 0 || step >= static_cast<long>(ax.steps))
+      if (outside(ax, real, step))
         record_fail(daily_path, in.line(),
                     "the record lies outside the realisations and days of the first and last records.");
       previous = position;
@@ -230,7 +235,7 @@ void export_monthly_netcdf(const std::string& monthly_path, const std::string& r
       if (r.region < 0 || r.region > nreg)
         record_fail(monthly_path, in.line(),
                     "region " + std::to_string(r.region) + " is not defined in " + regions_path + ".");
-      if (real < 0 || real >= static_cast<long>(ax.realisations) || step < 0 || step >= static_cast<long>(ax.steps))
+      if (outside(ax, real, step))
         record_fail(monthly_path, in.line(),
                     "the record lies outside the realisations and years of the first and last records.");
       const long position = (real * static_cast<long>(ax.steps) + step) * (nreg + 1) + r.region;
