@@ -9,12 +9,17 @@
 
 #include "console.hpp"
 #include "run_exit.hpp"
+#include "text_files.hpp"
 
 namespace rg {
 
 void csv_fail(const std::string& message) {
   console().line("****ERROR**** " + message);
   end_run(1);
+}
+
+void open_input(TextIn& in, const std::string& path) {
+  if (std::filesystem::is_directory(path) || !in.open(path)) csv_fail("File " + path + " cannot be opened for reading.");
 }
 
 namespace {

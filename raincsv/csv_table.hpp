@@ -14,6 +14,10 @@ namespace rg {
 // Ends the run after "****ERROR**** " and the message on the console.
 [[noreturn]] void csv_fail(const std::string& message);
 
+class TextIn;
+// Opens the text file at path, or ends the run saying it cannot be read.
+void open_input(TextIn& in, const std::string& path);
+
 class CsvTable {
  public:
   // Reads the file and its header. An unreadable file, an empty file, a file with a

@@ -33,10 +33,6 @@ struct ArchiveStation {
   csv_fail(file + ", line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + what);
 }
 
-void open_or_fail(TextIn& in, const std::string& path) {
-  if (fs::is_directory(path) || !in.open(path)) csv_fail("File " + path + " cannot be opened for reading.");
-}
-
 // The .dly files of the folder, by station ID.
 std::map<std::string, fs::path> dly_files(const std::string& dir) {
   std::error_code ec;
@@ -59,7 +55,7 @@ std::map<std::string, fs::path> dly_files(const std::string& dir) {
 // The listed stations that have a .dly file, in the order of the list.
 std::vector<ArchiveStation> listed_stations(const std::string& list, const std::map<std::string, fs::path>& files) {
   TextIn in;
-  open_or_fail(in, list);
+  open_input(in, list);
   std::vector<ArchiveStation> stations;
   std::unordered_map<std::string, long> seen;
   while (auto l = in.next_view()) {
@@ -144,7 +140,7 @@ void read_dly(const ArchiveStation& st, std::uint16_t site, const ImportOptions&
               Counts& n) {
   const std::string path = st.dly.string();
   TextIn in;
-  open_or_fail(in, path);
+  open_input(in, path);
   std::map<int, long> months;  // yyyymm -> line of its PRCP record
   while (auto l = in.next_view()) {
     const long line = in.line_number();

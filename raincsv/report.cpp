@@ -114,7 +114,7 @@ SeriesStats observed_stats(const std::string& path, const std::vector<std::strin
     double value;
   };
   TextIn in;
-  if (fs::is_directory(path) || !in.open(path)) csv_fail("File " + path + " cannot be opened for reading.");
+  open_input(in, path);
   std::map<std::string, int> index;
   for (std::size_t s = 0; s < codes.size(); ++s) index[fmt_a(codes[s], 4)] = static_cast<int>(s);
   std::vector<Obs> obs;

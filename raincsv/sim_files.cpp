@@ -1,7 +1,5 @@
 #include "sim_files.hpp"
 
-#include <filesystem>
-
 #include "csv_table.hpp"
 #include "files.hpp"
 #include "fixed_parse.hpp"
@@ -19,10 +17,6 @@ constexpr int SITE_WIDTH = 9;
 constexpr int MONTHLY_FIRST = 14;
 constexpr int MONTHLY_STEP = 7;
 constexpr int MONTHLY_LENGTH = MONTHLY_FIRST + 13 * MONTHLY_STEP - 2;
-
-void open_input(TextIn& in, const std::string& path) {
-  if (std::filesystem::is_directory(path) || !in.open(path)) csv_fail("File " + path + " cannot be opened for reading.");
-}
 
 }  // namespace
 
