@@ -280,15 +280,6 @@ struct LatentThresholds {
   }
 };
 
-// Runs work on nthreads threads, this one among them, and waits for all.
-template <typename Work>
-void on_threads(int nthreads, Work&& work) {
-  std::vector<std::thread> threads;
-  for (int k = 1; k < nthreads; ++k) threads.emplace_back(work);
-  work();
-  for (auto& th : threads) th.join();
-}
-
 // The number of days from the first record of the store to the last: room for
 // every day, so that the site arrays are not moved while they grow (0 if the dates
 // cannot tell).
@@ -342,23 +333,21 @@ LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites, int
   // its limit has an infinite threshold; its days enter the estimate through p alone.
   t.sample_p.resize(n);
   t.sample_z.resize(n);
-  std::atomic<std::size_t> next{1};
-  auto work = [&] {
-    for (std::size_t s; (s = next++) < n;) {
-      const std::vector<double>& p = t.p[s];
-      std::vector<double>& z = t.z[s];
-      z.assign(p.size(), 0.0);
-      for (std::size_t d = 0; d < p.size(); ++d) {
-        int ifail = 0;
-        if (p[d] > 0.0 && p[d] < 1.0) z[d] = -qnorm(p[d], 0.0, 1.0, ifail);
-      }
-      for (std::size_t d = 0; d < p.size(); d += LatentRoot::SAMPLE) {
-        t.sample_p[s].push_back(p[d]);
-        t.sample_z[s].push_back(z[d]);
-      }
+  auto work = [&](std::int64_t chunk, int) {
+    const auto s = static_cast<std::size_t>(chunk) + 1;
+    const std::vector<double>& p = t.p[s];
+    std::vector<double>& z = t.z[s];
+    z.assign(p.size(), 0.0);
+    for (std::size_t d = 0; d < p.size(); ++d) {
+      int ifail = 0;
+      if (p[d] > 0.0 && p[d] < 1.0) z[d] = -qnorm(p[d], 0.0, 1.0, ifail);
+    }
+    for (std::size_t d = 0; d < p.size(); d += LatentRoot::SAMPLE) {
+      t.sample_p[s].push_back(p[d]);
+      t.sample_z[s].push_back(z[d]);
     }
   };
-  on_threads(nthreads, work);
+  for_chunks_in_order(nsites, nthreads, work, [](std::int64_t, int) {});
   return t;
 }
 
@@ -432,22 +421,21 @@ std::vector<LatentRoot::Sums> pair_sums(const LatentThresholds& t, const PairOrd
   constexpr std::size_t BLOCK = 512;
   std::vector<LatentRoot::Sums> sums(order.pairs.size());
   const auto ndays = static_cast<std::size_t>(t.ndays);
-  std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    for (std::size_t tile; (tile = next++) + 1 < order.tile_start.size();) {
-      const std::size_t from = order.tile_start[tile], to = order.tile_start[tile + 1];
-      for (std::size_t d = 0; d < ndays; d += BLOCK) {
-        const std::size_t len = std::min(BLOCK, ndays - d);
-        for (std::size_t n = from; n < to; ++n) {
-          const std::size_t k = order.tiled[n];
-          const auto [i, j] = order.pairs[k];
-          LatentRoot::add_sums(t.p[static_cast<std::size_t>(i)].data() + d, t.p[static_cast<std::size_t>(j)].data() + d,
-                               len, sums[k]);
-        }
+  auto work = [&](std::int64_t tile, int) {
+    const std::size_t from = order.tile_start[static_cast<std::size_t>(tile)];
+    const std::size_t to = order.tile_start[static_cast<std::size_t>(tile) + 1];
+    for (std::size_t d = 0; d < ndays; d += BLOCK) {
+      const std::size_t len = std::min(BLOCK, ndays - d);
+      for (std::size_t n = from; n < to; ++n) {
+        const std::size_t k = order.tiled[n];
+        const auto [i, j] = order.pairs[k];
+        LatentRoot::add_sums(t.p[static_cast<std::size_t>(i)].data() + d, t.p[static_cast<std::size_t>(j)].data() + d,
+                             len, sums[k]);
       }
     }
   };
-  on_threads(nthreads, work);
+  const auto tiles = static_cast<std::int64_t>(order.tile_start.size()) - 1;
+  for_chunks_in_order(tiles, nthreads, work, [](std::int64_t, int) {});
   count_inner_days(t, order, sums);
   return sums;
 }
