@@ -351,23 +351,23 @@ LatentThresholds latent_thresholds(int chfit, std::int64_t nrec, int nsites, int
   return t;
 }
 
+// The number of days set in both of two sites' masks.
+VECTOR_CLONES("default", "popcnt")
+std::int64_t common_bits(const std::vector<std::uint64_t>& a, const std::vector<std::uint64_t>& b) {
+  std::int64_t n = 0;
+  for (std::size_t w = 0; w < a.size(); ++w) n += std::popcount(a[w] & b[w]);
+  return n;
+}
+
 // The mean of the products of the observations over the common days of every pair
 // i <= j, and the number of those days, as empcor gives them for observations of 0
 // and 1 (CORMIS without common days): sums of 0 and 1 are exact in any order.
-VECTOR_CLONES("default", "popcnt")
 void joint_frequencies(const LatentThresholds& t, int nsites, Matrix& freq, Matrix& count) {
   for (int i = 1; i <= nsites; ++i)
     for (int j = i; j <= nsites; ++j) {
-      const auto& ai = t.present[static_cast<std::size_t>(i)];
-      const auto& aj = t.present[static_cast<std::size_t>(j)];
-      const auto& wi = t.wet[static_cast<std::size_t>(i)];
-      const auto& wj = t.wet[static_cast<std::size_t>(j)];
-      std::int64_t both = 0, wet = 0;
-      for (std::size_t w = 0; w < ai.size(); ++w) {
-        both += std::popcount(ai[w] & aj[w]);
-        wet += std::popcount(wi[w] & wj[w]);
-      }
-      const auto n = static_cast<double>(both);
+      const auto a = static_cast<std::size_t>(i), b = static_cast<std::size_t>(j);
+      const std::int64_t wet = common_bits(t.wet[a], t.wet[b]);
+      const auto n = static_cast<double>(common_bits(t.present[a], t.present[b]));
       count(i, j) = count(j, i) = n;
       freq(i, j) = freq(j, i) = n > 0.0 ? static_cast<double>(wet) / n : CORMIS;
     }
@@ -401,14 +401,11 @@ struct PairOrder {
 
 // The number of days on which both sites of every pair have a probability inside
 // (0, 1).
-VECTOR_CLONES("default", "popcnt")
 void count_inner_days(const LatentThresholds& t, const PairOrder& order, std::vector<LatentRoot::Sums>& sums) {
   for (std::size_t k = 0; k < order.pairs.size(); ++k) {
-    const auto& a = t.inner[static_cast<std::size_t>(order.pairs[k].first)];
-    const auto& b = t.inner[static_cast<std::size_t>(order.pairs[k].second)];
-    std::int64_t n = 0;
-    for (std::size_t w = 0; w < a.size(); ++w) n += std::popcount(a[w] & b[w]);
-    sums[k].inner = static_cast<double>(n);
+    const auto [i, j] = order.pairs[k];
+    sums[k].inner =
+        static_cast<double>(common_bits(t.inner[static_cast<std::size_t>(i)], t.inner[static_cast<std::size_t>(j)]));
   }
 }
 
